@@ -1,0 +1,144 @@
+/* tamba: reference-counted RGB/RGBA images in memory.
+ *
+ * The whole public interface of libtamba. Plain C (C11 or C++), over GLib's basic types.
+ */
+#ifndef TAMBA_TAMBA_H
+#define TAMBA_TAMBA_H
+
+#include <glib.h>
+
+#if defined(TAMBA_COMPILATION)
+#  define TAMBA_API __attribute__ ((visibility ("default")))
+#else
+#  define TAMBA_API
+#endif
+
+G_BEGIN_DECLS
+
+/* ---------------------------------------------------------------------------------------------
+ * Enumerations shared with the X drawing layer. Whichever header comes first declares them; the
+ * guard keeps the second from declaring them again.
+ */
+#ifndef GDK_TAMBA_SHARED_ENUMS
+#define GDK_TAMBA_SHARED_ENUMS
+typedef enum { GDK_COLORSPACE_RGB = 0 } GdkColorspace;
+
+typedef enum {
+  GDK_INTERP_NEAREST = 0,
+  GDK_INTERP_TILES = 1,
+  GDK_INTERP_BILINEAR = 2,
+  GDK_INTERP_HYPER = 3
+} GdkInterpType;
+#endif
+
+typedef enum { TAMBA_ALPHA_BILEVEL = 0, TAMBA_ALPHA_FULL = 1 } TambaAlphaMode;
+
+/* ---------------------------------------------------------------------------------------------
+ * The image record.
+ */
+typedef struct _Tamba Tamba;
+
+/* Releases pixel memory when an image is finalized. */
+typedef void (*TambaDestroyNotify) (guchar *pixels, gpointer data);
+/* Called instead of finalization when the last reference is dropped; the count is still 1. */
+typedef void (*TambaLastUnref) (Tamba *tamba, gpointer data);
+
+/* Pixel (x, y) starts at pixels + y * rowstride + x * n_channels; samples are R, G, B[, A]. */
+struct _Tamba {
+  int ref_count;
+  GdkColorspace colorspace;
+  int n_channels;
+  int bits_per_sample;
+  int width;
+  int height;
+  int rowstride;
+  guchar *pixels;
+  TambaDestroyNotify destroy_fn;
+  gpointer destroy_fn_data;
+  TambaLastUnref last_unref_fn;
+  gpointer last_unref_fn_data;
+  guint has_alpha : 1;
+};
+
+/* Library version, fixed at build time. */
+extern TAMBA_API const guint32 tamba_major_version;
+extern TAMBA_API const guint32 tamba_minor_version;
+extern TAMBA_API const guint32 tamba_micro_version;
+extern TAMBA_API const char *tamba_version;
+
+/* Exported for compatibility; the library never reads or writes them. */
+extern TAMBA_API struct _XDisplay *tamba_dpy;
+extern TAMBA_API int tamba_screen;
+
+/* A new image with uninitialised pixels and rows padded to 4 bytes; NULL if the size overflows
+ * or memory runs out. Only GDK_COLORSPACE_RGB and 8 bits per sample are supported. */
+TAMBA_API Tamba *tamba_new (GdkColorspace colorspace, gboolean has_alpha, int bits_per_sample,
+                            int width, int height);
+
+/* Wraps caller memory (not copied) as an image; destroy_fn, if any, releases it at finalization.
+ * rowstride is taken as given. */
+TAMBA_API Tamba *tamba_new_from_data (const guchar *data, GdkColorspace colorspace,
+                                      gboolean has_alpha, int bits_per_sample, int width,
+                                      int height, int rowstride, TambaDestroyNotify destroy_fn,
+                                      gpointer destroy_fn_data);
+
+/* A new image holding a copy of the pixels, with the same rowstride; NULL if memory runs out. */
+TAMBA_API Tamba *tamba_copy (const Tamba *tamba);
+
+/* Adds a reference and returns the image. */
+TAMBA_API Tamba *tamba_ref (Tamba *tamba);
+
+/* Drops a reference; the last one calls the last-unref handler if set, else finalizes. */
+TAMBA_API void tamba_unref (Tamba *tamba);
+
+/* Sets (or with NULL removes) the handler called when the last reference is dropped. */
+TAMBA_API void tamba_set_last_unref_handler (Tamba *tamba, TambaLastUnref last_unref_fn,
+                                             gpointer last_unref_fn_data);
+
+/* Releases the pixels (through destroy_fn) and the record; the count must be exactly 1. */
+TAMBA_API void tamba_finalize (Tamba *tamba);
+
+/* Module initialisation hooks; both do nothing. */
+TAMBA_API void tamba_preinit (gpointer app, gpointer modinfo);
+TAMBA_API void tamba_postinit (gpointer app, gpointer modinfo);
+
+/* Accessors. On NULL each logs a critical message and returns GDK_COLORSPACE_RGB, -1 or NULL
+ * (tamba_get_has_alpha returns -1 too). */
+TAMBA_API GdkColorspace tamba_get_colorspace (const Tamba *tamba);
+TAMBA_API int tamba_get_n_channels (const Tamba *tamba);
+TAMBA_API gboolean tamba_get_has_alpha (const Tamba *tamba);
+TAMBA_API int tamba_get_bits_per_sample (const Tamba *tamba);
+TAMBA_API guchar *tamba_get_pixels (const Tamba *tamba);
+TAMBA_API int tamba_get_width (const Tamba *tamba);
+TAMBA_API int tamba_get_height (const Tamba *tamba);
+TAMBA_API int tamba_get_rowstride (const Tamba *tamba);
+
+/* ---------------------------------------------------------------------------------------------
+ * Colour names.
+ */
+
+/* A colour with 16 bits per channel (an 8-bit value v is stored as v * 257). */
+typedef struct {
+  guint16 red;
+  guint16 green;
+  guint16 blue;
+} TambaRgbTriple;
+
+/* One entry of the built-in colour database. */
+typedef struct {
+  const char *name;
+  TambaRgbTriple rgb;
+} TambaNamedColor;
+
+/* The X11 Release 6 colour database, names in lower case; ends with a NULL name. */
+extern TAMBA_API const TambaNamedColor local_rgb_txt[753];
+
+/* Parses "#rgb", "#rrggbb", "#rrrgggbbb", "#rrrrggggbbbb" or an X11 colour name (case-folded,
+ * spaces significant). Stores the channels whose pointers are not NULL and returns TRUE, or
+ * returns FALSE and stores nothing. */
+TAMBA_API gboolean tamba_parse_color (const char *spec, guint16 *red, guint16 *green,
+                                      guint16 *blue);
+
+G_END_DECLS
+
+#endif /* TAMBA_TAMBA_H */

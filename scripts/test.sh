@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what is needed, builds from scratch-safe build folders and runs the whole suite.
+#   scripts/test.sh             the release build (build/)
+#   scripts/test.sh --sanitize  the same suite under AddressSanitizer and UBSan (build-asan/)
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+
+mode=${1:-}
+if [ "$mode" = "--sanitize" ]; then
+  dir=build-asan
+  flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+    -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
+    -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
+else
+  dir=build
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$dir" -j "$(nproc)"
+cd "$dir"
+ctest --output-on-failure -j "$(nproc)" --timeout 600

@@ -1,0 +1,51 @@
+#include "log-capture.h"
+
+#include <regex>
+
+namespace tamba::test {
+
+LogCapture::LogCapture (const char *domain)
+    : domain_ (domain ? domain : ""), has_domain_ (domain != nullptr)
+{
+    id_ = g_log_set_handler (has_domain_ ? domain_.c_str () : nullptr,
+                             GLogLevelFlags (G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL
+                                             | G_LOG_FLAG_RECURSION),
+                             &LogCapture::handler, this);
+}
+
+LogCapture::~LogCapture ()
+{
+    g_log_remove_handler (has_domain_ ? domain_.c_str () : nullptr, id_);
+}
+
+void LogCapture::handler (const gchar *, GLogLevelFlags level, const gchar *message,
+                          gpointer self)
+{
+    static_cast<LogCapture *> (self)->messages_.push_back (
+        {GLogLevelFlags (level & G_LOG_LEVEL_MASK), message ? message : ""});
+}
+
+std::vector<std::string> LogCapture::criticals () const
+{
+    std::vector<std::string> out;
+    for (const auto &m : messages_)
+        if (m.level == G_LOG_LEVEL_CRITICAL) out.push_back (precondition_expression (m.text));
+    return out;
+}
+
+std::vector<std::string> LogCapture::warnings () const
+{
+    std::vector<std::string> out;
+    for (const auto &m : messages_)
+        if (m.level == G_LOG_LEVEL_WARNING) out.push_back (m.text);
+    return out;
+}
+
+std::string precondition_expression (const std::string &message)
+{
+    static const std::regex re (R"(^file [^:]+: line [0-9]+ \([^)]+\): assertion `(.*)' failed\.$)");
+    std::smatch m;
+    return std::regex_match (message, m, re) ? m[1].str () : std::string ();
+}
+
+}  // namespace tamba::test

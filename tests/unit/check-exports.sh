@@ -1,0 +1,13 @@
+#!/bin/sh
+# Fails when the library exports anything but its documented functions and data.
+set -eu
+lib="$1"
+syms=$(nm -D --defined-only "$lib" | awk '{print $3}')
+bad=$(printf '%s\n' "$syms" | grep -v -E '^(tamba_[a-z0-9_]+|pixops_[a-z0-9_]+|local_rgb_txt)$' || true)
+if [ -n "$bad" ]; then
+  echo "unexpected exported symbols:"; printf '%s\n' "$bad"; exit 1
+fi
+for required in tamba_new tamba_major_version tamba_version tamba_dpy tamba_screen local_rgb_txt; do
+  printf '%s\n' "$syms" | grep -qx "$required" || { echo "missing export: $required"; exit 1; }
+done
+echo "$(printf '%s\n' "$syms" | wc -l) exported symbols, all documented"

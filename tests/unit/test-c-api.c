@@ -1,0 +1,16 @@
+/* The public header compiles as strict C11, and a C program links against the library. */
+#include <stdio.h>
+
+#include <tamba/tamba.h>
+
+int main (void)
+{
+  Tamba *t = tamba_new (GDK_COLORSPACE_RGB, TRUE, 8, 3, 2);
+  guint16 r = 0, g = 0, b = 0;
+  int ok = t != NULL && tamba_get_rowstride (t) == 12 && tamba_get_n_channels (t) == 4;
+  tamba_unref (t);
+  ok = ok && tamba_parse_color ("#102030", &r, &g, &b) && r == 0x1000 && b == 0x3000;
+  ok = ok && tamba_major_version == 0 && tamba_minor_version == 18 && tamba_screen == -1;
+  printf ("%s %s\n", tamba_version, ok ? "ok" : "FAILED");
+  return ok ? 0 : 1;
+}

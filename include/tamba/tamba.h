@@ -6,6 +6,8 @@
 #define TAMBA_TAMBA_H
 
 #include <glib.h>
+#include <gmodule.h>
+#include <stdio.h>
 
 #if defined(TAMBA_COMPILATION)
 #  define TAMBA_API __attribute__ ((visibility ("default")))
@@ -112,6 +114,61 @@ TAMBA_API guchar *tamba_get_pixels (const Tamba *tamba);
 TAMBA_API int tamba_get_width (const Tamba *tamba);
 TAMBA_API int tamba_get_height (const Tamba *tamba);
 TAMBA_API int tamba_get_rowstride (const Tamba *tamba);
+
+/* ---------------------------------------------------------------------------------------------
+ * Animations and the loader-module contract.
+ */
+typedef enum {
+  TAMBA_FRAME_RETAIN = 0,
+  TAMBA_FRAME_DISPOSE = 1,
+  TAMBA_FRAME_REVERT = 2
+} TambaFrameAction;
+
+typedef struct _TambaFrame TambaFrame;
+typedef struct _TambaAnimation TambaAnimation;
+
+/* One image of an animation, placed at (x_offset, y_offset); owns one reference to tamba.
+ * delay_time is as the module gives it (-1 for the single frame of a still image). */
+struct _TambaFrame {
+  Tamba *tamba;
+  int x_offset;
+  int y_offset;
+  int delay_time;
+  TambaFrameAction action;
+};
+
+/* A reference-counted list of frames in display order; owns the list and the frames. */
+struct _TambaAnimation {
+  int ref_count;
+  int n_frames;
+  GList *frames;
+  int width;
+  int height;
+};
+
+/* Callbacks a module makes while loading progressively; user data is what begin_load received. */
+typedef void (*TambaPrepareFunc) (Tamba *tamba, gpointer user_data);
+typedef void (*TambaUpdateFunc) (Tamba *tamba, guint x, guint y, guint width, guint height,
+                                 gpointer user_data);
+typedef void (*TambaFrameDoneFunc) (TambaFrame *frame, gpointer user_data);
+typedef void (*TambaAnimationDoneFunc) (Tamba *tamba, gpointer user_data);
+
+/* One image format: its name, its signature test and the entry points of its module, bound by
+ * name ("tamba__" + name + "_image_load", ...) when the module is opened. */
+typedef struct _TambaModule TambaModule;
+struct _TambaModule {
+  char *module_name;
+  gboolean (*format_check) (guchar *buffer, int size);
+  GModule *module;
+  Tamba *(*load) (FILE *f);
+  Tamba *(*load_xpm_data) (const char **data);
+  gpointer (*begin_load) (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
+                          TambaFrameDoneFunc frame_done_func,
+                          TambaAnimationDoneFunc anim_done_func, gpointer user_data);
+  void (*stop_load) (gpointer context);
+  gboolean (*load_increment) (gpointer context, const guchar *buf, guint size);
+  TambaAnimation *(*load_animation) (FILE *f);
+};
 
 /* ---------------------------------------------------------------------------------------------
  * Colour names.

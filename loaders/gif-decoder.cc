@@ -247,6 +247,8 @@ bool GifDecoder::start_pixels (int min_code_size) noexcept
     const int width = std::min (frame_width_, screen_width_ - frame_x_);
     const int height = std::min (frame_height_, screen_height_ - frame_y_);
     if (width <= 0 || height <= 0) return true;
+    stream_pixels_ += std::int64_t (width) * height;
+    if (stream_pixels_ > kMaxStreamPixels) return fail ("the frames exceed 2^29 pixels in all");
     image_ = new_blank_image ("GIF", frame_alpha_, width, height);
     if (!image_) return fail ("cannot allocate the frame");
     if (cb_.prepare) cb_.prepare (image_, cb_.user_data);

@@ -13,6 +13,8 @@
 //   TAMBA_FRAME_RETAIN.
 // - Rows the data never reaches stay zero (black, or transparent). An invalid LZW code ends
 //   that image's pixel data with a warning; the stream goes on with the next block.
+// - The frames of one stream hold at most kMaxStreamPixels pixels in all, so a small file of
+//   many large frames cannot exhaust memory; the stream fails at the frame that would exceed.
 #ifndef TAMBA_LOADERS_GIF_DECODER_H
 #define TAMBA_LOADERS_GIF_DECODER_H
 
@@ -26,6 +28,8 @@ namespace tamba::detail {
 
 class GifDecoder {
 public:
+    static constexpr std::int64_t kMaxStreamPixels = std::int64_t (1) << 29;
+
     explicit GifDecoder (const ProgressCallbacks &callbacks) noexcept : cb_ (callbacks) {}
     ~GifDecoder ();
     GifDecoder (const GifDecoder &) = delete;
@@ -92,6 +96,7 @@ private:
     size_t block_left_ = 0;
 
     // The image being decoded: its rectangle in the file and the part kept on the screen.
+    std::int64_t stream_pixels_ = 0;
     int frame_x_ = 0, frame_y_ = 0, frame_width_ = 0, frame_height_ = 0;
     bool interlaced_ = false;
     int local_entries_ = 0;

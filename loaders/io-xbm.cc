@@ -17,6 +17,7 @@ namespace tamba::detail {
 namespace {
 
 constexpr char kSignature[] = "#define ";
+constexpr char kNoSignature[] = "the data does not start with \"#define \"";
 
 bool ends_with (std::string_view s, std::string_view suffix)
 {
@@ -59,7 +60,7 @@ public:
     {
         if (stage_ == Stage::Failed) return false;
         if (stage_ == Stage::Done) return true;
-        if (!signature_.accept (data, size)) return fail ("the data does not start with \"#define \"");
+        if (!signature_.accept (data, size)) return fail (kNoSignature);
         tokens_.append (data, size);
         const bool ok = drain (false);
         band_.flush (cb_, image_);
@@ -69,9 +70,11 @@ public:
     // The finished image (the caller's reference), or NULL with a warning.
     Tamba *finish ()
     {
-        if (stage_ != Stage::Failed && stage_ != Stage::Done && drain (true)
-            && stage_ != Stage::Done)
-            fail ("the data ends before the end of the bitmap");
+        if (stage_ != Stage::Failed && stage_ != Stage::Done) {
+            if (!signature_.complete ()) fail (kNoSignature);
+            else if (drain (true) && stage_ != Stage::Done)
+                fail ("the data ends before the end of the bitmap");
+        }
         if (stage_ != Stage::Done) return nullptr;
         Tamba *image = image_;
         image_ = nullptr;

@@ -117,7 +117,6 @@ public:
 
     void flush_updates () { band_.flush (cb_, image_); }
     bool done () const { return stage_ == Stage::Done; }
-    bool failed () const { return failed_; }
 
     // The finished image (the caller's reference), or NULL with a warning.
     Tamba *take_image ()
@@ -240,26 +239,30 @@ public:
 
     bool feed (const guchar *data, size_t size)
     {
-        if (strings_.failed () || bad_signature_) return false;
+        if (failed_) return false;
         if (strings_.done ()) return true;
-        if (!signature_.accept (data, size)) {
-            g_warning ("XPM: the data does not start with the XPM comment");
-            bad_signature_ = true;
-            return false;
-        }
+        if (!signature_.accept (data, size)) return refuse_signature ();
         tokens_.append (data, size);
-        const bool ok = drain (false);
+        failed_ = !drain (false);
         strings_.flush_updates ();
-        return ok;
+        return !failed_;
     }
 
     Tamba *finish ()
     {
-        if (!bad_signature_ && !strings_.failed () && !strings_.done ()) drain (true);
-        return bad_signature_ ? nullptr : strings_.take_image ();
+        if (!failed_ && !signature_.complete ()) refuse_signature ();
+        if (!failed_ && !strings_.done ()) failed_ = !drain (true);
+        return failed_ ? nullptr : strings_.take_image ();
     }
 
 private:
+    bool refuse_signature ()
+    {
+        g_warning ("XPM: the data does not start with the XPM comment");
+        failed_ = true;
+        return false;
+    }
+
     bool drain (bool at_end)
     {
         CToken token;
@@ -279,7 +282,7 @@ private:
     XpmDecoder strings_;
     CSourceTokenizer tokens_;
     SignatureCheck signature_ {kSignature};
-    bool bad_signature_ = false;
+    bool failed_ = false;
 };
 
 }  // namespace

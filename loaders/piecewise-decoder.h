@@ -153,6 +153,8 @@ template <class Decoder>
 gboolean increment_progressive (gpointer context, const guchar *data, guint size) noexcept
 {
     if (!context || (!data && size > 0)) return FALSE;
+    static const guchar kNothing = 0;
+    if (!data) data = &kNothing;
     try {
         return static_cast<Decoder *> (context)->feed (data, size);
     } catch (...) {

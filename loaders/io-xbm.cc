@@ -234,14 +234,7 @@ TAMBA_MODULE_ENTRY gboolean tamba__xbm_image_load_increment (gpointer context,
 
 Tamba *tamba__xbm_image_load (FILE *f)
 {
-    if (!f) return nullptr;
-    try {
-        XbmDecoder decoder ({});
-        if (!tamba::detail::feed_file (decoder, f)) return nullptr;
-        return decoder.finish ();
-    } catch (...) {
-        return nullptr;
-    }
+    return tamba::detail::load_whole_file<XbmDecoder> (f);
 }
 
 gpointer tamba__xbm_image_begin_load (TambaPrepareFunc prepare, TambaUpdateFunc update,

@@ -302,14 +302,7 @@ TAMBA_MODULE_ENTRY gboolean tamba__xpm_image_load_increment (gpointer context,
 
 Tamba *tamba__xpm_image_load (FILE *f)
 {
-    if (!f) return nullptr;
-    try {
-        XpmFileDecoder decoder ({});
-        if (!tamba::detail::feed_file (decoder, f)) return nullptr;
-        return decoder.finish ();
-    } catch (...) {
-        return nullptr;
-    }
+    return tamba::detail::load_whole_file<XpmFileDecoder> (f);
 }
 
 // The array holds no length: strings are read only as far as the values string says, and a

@@ -128,6 +128,20 @@ bool feed_file (Decoder &decoder, FILE *file)
     return feed_file (decoder, file, [] { return false; });
 }
 
+// Whole-file load for a decoder whose finish() hands over the finished image or NULL.
+template <class Decoder>
+Tamba *load_whole_file (FILE *file) noexcept
+{
+    if (!file) return nullptr;
+    try {
+        Decoder decoder ({});
+        if (!feed_file (decoder, file)) return nullptr;
+        return decoder.finish ();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 // The progressive entry points, the same for every decoder class. C++ exceptions (only
 // std::bad_alloc can occur) never cross into the caller.
 template <class Decoder>

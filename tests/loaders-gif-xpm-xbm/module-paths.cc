@@ -51,6 +51,12 @@ TambaAnimation *load_animation_bytes (const Module &module, const std::vector<st
     return animation;
 }
 
+Rgba rgba_at (const Tamba *image, int x, int y)
+{
+    const guchar *p = image->pixels + size_t (y) * size_t (image->rowstride) + size_t (x) * size_t (image->n_channels);
+    return {p[0], p[1], p[2], image->has_alpha ? p[3] : 255};
+}
+
 std::vector<std::string> xpm_strings (const std::vector<std::uint8_t> &file)
 {
     std::vector<std::string> out;

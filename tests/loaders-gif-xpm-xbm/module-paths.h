@@ -2,6 +2,7 @@
 #ifndef TAMBA_TESTS_GIF_XPM_XBM_MODULE_PATHS_H
 #define TAMBA_TESTS_GIF_XPM_XBM_MODULE_PATHS_H
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ std::string write_temp_file (const std::string &name, const std::vector<std::uin
 // Loads bytes through the module's whole-file entry.
 Tamba *load_bytes (const Module &module, const std::vector<std::uint8_t> &bytes);
 TambaAnimation *load_animation_bytes (const Module &module, const std::vector<std::uint8_t> &bytes);
+
+// Pixel (x, y) as red, green, blue, alpha (255 for an image without alpha).
+using Rgba = std::array<int, 4>;
+Rgba rgba_at (const Tamba *image, int x, int y);
 
 // The quoted strings of an XPM file, in order, as load_xpm_data takes them.
 std::vector<std::string> xpm_strings (const std::vector<std::uint8_t> &file);

@@ -162,12 +162,6 @@ Bytes pattern (int width, int height, int colours)
     return out;
 }
 
-std::array<int, 4> pixel (const Tamba *t, int x, int y)
-{
-    const guchar *p = t->pixels + y * t->rowstride + x * t->n_channels;
-    return {p[0], p[1], p[2], t->has_alpha ? p[3] : 255};
-}
-
 // Each pixel of the image is its palette entry (alpha 0 for the transparent index).
 void expect_indices (const Tamba *t, const Bytes &indices, int stride, const Bytes &table,
                      int transparent = -1)
@@ -176,11 +170,11 @@ void expect_indices (const Tamba *t, const Bytes &indices, int stride, const Byt
     for (int y = 0; y < t->height; ++y)
         for (int x = 0; x < t->width; ++x) {
             const int i = indices[size_t (y * stride + x)];
-            const std::array<int, 4> want =
-                i == transparent ? std::array<int, 4> {0, 0, 0, 0}
-                                 : std::array<int, 4> {table[size_t (i * 3)], table[size_t (i * 3 + 1)],
+            const Rgba want =
+                i == transparent ? Rgba {0, 0, 0, 0}
+                                 : Rgba {table[size_t (i * 3)], table[size_t (i * 3 + 1)],
                                                        table[size_t (i * 3 + 2)], 255};
-            ASSERT_EQ (pixel (t, x, y), want) << "pixel " << x << "," << y;
+            ASSERT_EQ (rgba_at (t, x, y), want) << "pixel " << x << "," << y;
         }
 }
 
@@ -258,10 +252,10 @@ TEST (GifModule, LoadComposesTheFirstFrameOnTheScreen)
     EXPECT_EQ (t->width, 6);
     EXPECT_EQ (t->height, 4);
     ASSERT_TRUE (t->has_alpha);
-    EXPECT_EQ (pixel (t, 0, 0), (std::array<int, 4> {0, 0, 0, 0}));
-    EXPECT_EQ (pixel (t, 2, 1), (std::array<int, 4> {255, 255, 255, 255}));
-    EXPECT_EQ (pixel (t, 4, 2), (std::array<int, 4> {255, 255, 255, 255}));
-    EXPECT_EQ (pixel (t, 5, 3), (std::array<int, 4> {0, 0, 0, 0}));
+    EXPECT_EQ (rgba_at (t, 0, 0), (Rgba {0, 0, 0, 0}));
+    EXPECT_EQ (rgba_at (t, 2, 1), (Rgba {255, 255, 255, 255}));
+    EXPECT_EQ (rgba_at (t, 4, 2), (Rgba {255, 255, 255, 255}));
+    EXPECT_EQ (rgba_at (t, 5, 3), (Rgba {0, 0, 0, 0}));
     tamba_unref (t);
 
     // A frame that covers the screen comes back as it is, without alpha.
@@ -315,9 +309,9 @@ TEST (GifModule, IndicesBeyondTheTableAreOpaqueBlack)
     const Bytes two = {255, 255, 255, 0, 0, 255};
     Tamba *t = load_bytes (gif_module (), make_gif (4, 1, two, {im}));
     ASSERT_NE (t, nullptr);
-    EXPECT_EQ (pixel (t, 1, 0), (std::array<int, 4> {0, 0, 255, 255}));
-    EXPECT_EQ (pixel (t, 2, 0), (std::array<int, 4> {0, 0, 0, 255}));
-    EXPECT_EQ (pixel (t, 3, 0), (std::array<int, 4> {0, 0, 0, 255}));
+    EXPECT_EQ (rgba_at (t, 1, 0), (Rgba {0, 0, 255, 255}));
+    EXPECT_EQ (rgba_at (t, 2, 0), (Rgba {0, 0, 0, 255}));
+    EXPECT_EQ (rgba_at (t, 3, 0), (Rgba {0, 0, 0, 255}));
     tamba_unref (t);
 }
 
@@ -360,13 +354,13 @@ int decoded_rows (const Tamba *t, const Bytes &indices)
         bool all = true;
         for (int x = 0; x < t->width && all; ++x) {
             const int i = indices[size_t (y * t->width + x)];
-            all = pixel (t, x, y) == std::array<int, 4> {kVivid[size_t (i * 3)], kVivid[size_t (i * 3 + 1)],
+            all = rgba_at (t, x, y) == Rgba {kVivid[size_t (i * 3)], kVivid[size_t (i * 3 + 1)],
                                                           kVivid[size_t (i * 3 + 2)], 255};
         }
         if (!all) break;
         rows = y + 1;
     }
-    EXPECT_EQ (pixel (t, t->width - 1, t->height - 1), (std::array<int, 4> {0, 0, 0, 255}));
+    EXPECT_EQ (rgba_at (t, t->width - 1, t->height - 1), (Rgba {0, 0, 0, 255}));
     return rows;
 }
 
@@ -465,9 +459,9 @@ TEST (GifModule, InvalidLzwCodesEndTheImageData)
         for (int x = 0; x < 4; ++x) {
             const bool good = x < c.good_pixels;
             const int i = im.indices[size_t (x)];
-            const std::array<int, 4> want = good ? std::array<int, 4> {kVivid[size_t (i * 3)], kVivid[size_t (i * 3 + 1)], kVivid[size_t (i * 3 + 2)], 255}
-                                                 : std::array<int, 4> {0, 0, 0, 255};
-            EXPECT_EQ (pixel (t, x, 0), want) << c.name << ", pixel " << x;
+            const Rgba want = good ? Rgba {kVivid[size_t (i * 3)], kVivid[size_t (i * 3 + 1)], kVivid[size_t (i * 3 + 2)], 255}
+                                                 : Rgba {0, 0, 0, 255};
+            EXPECT_EQ (rgba_at (t, x, 0), want) << c.name << ", pixel " << x;
         }
         EXPECT_EQ (log.warnings (), (std::vector<std::string> {
                                         "GIF: invalid LZW code; the rest of the image is left blank"}))

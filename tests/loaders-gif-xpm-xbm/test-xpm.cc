@@ -28,14 +28,6 @@ std::vector<std::uint8_t> as_file (const Strings &strings)
     return std::vector<std::uint8_t> (text.begin (), text.end ());
 }
 
-std::array<int, 4> pixel (const Tamba *t, int x, int y)
-{
-    const guchar *p = t->pixels + y * t->rowstride + x * t->n_channels;
-    return {p[0], p[1], p[2], t->has_alpha ? p[3] : 255};
-}
-
-using Rgba = std::array<int, 4>;
-
 // One row per colour entry: each pixel of the 1-row image uses one entry.
 struct ColourCase {
     const char *entry;  // after the pixel code
@@ -74,7 +66,7 @@ TEST (XpmModule, ColourKeysAndValues)
         ASSERT_NE (t, nullptr) << "cpp " << cpp;
         ASSERT_TRUE (t->has_alpha);
         for (int i = 0; i < n; ++i)
-            EXPECT_EQ (pixel (t, i, 0), kColours[i].want) << kColours[i].entry << ", cpp " << cpp;
+            EXPECT_EQ (rgba_at (t, i, 0), kColours[i].want) << kColours[i].entry << ", cpp " << cpp;
 
         // The file form, whole and in pieces, gives the same pixels.
         const auto file = as_file (xpm);
@@ -97,14 +89,14 @@ TEST (XpmModule, AlphaOnlyWhenAnEntryIsNone)
     ASSERT_NE (t, nullptr);
     EXPECT_FALSE (t->has_alpha);
     EXPECT_EQ (t->n_channels, 3);
-    EXPECT_EQ (pixel (t, 0, 0), (Rgba {255, 255, 255, 255}));
-    EXPECT_EQ (pixel (t, 0, 1), (Rgba {0, 0, 0, 255}));
+    EXPECT_EQ (rgba_at (t, 0, 0), (Rgba {255, 255, 255, 255}));
+    EXPECT_EQ (rgba_at (t, 0, 1), (Rgba {0, 0, 0, 255}));
     tamba_unref (t);
     t = from_data ({"2 1 2 1", ". c None", "# c black", ".#"});
     ASSERT_NE (t, nullptr);
     EXPECT_TRUE (t->has_alpha);
-    EXPECT_EQ (pixel (t, 0, 0)[3], 0);
-    EXPECT_EQ (pixel (t, 1, 0), (Rgba {0, 0, 0, 255}));
+    EXPECT_EQ (rgba_at (t, 0, 0)[3], 0);
+    EXPECT_EQ (rgba_at (t, 1, 0), (Rgba {0, 0, 0, 255}));
     tamba_unref (t);
 }
 

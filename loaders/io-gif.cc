@@ -86,12 +86,6 @@ Tamba *compose_on_screen (const TambaFrame *frame, int screen_width, int screen_
 
 TAMBA_MODULE_ENTRY Tamba *tamba__gif_image_load (FILE *f);
 TAMBA_MODULE_ENTRY TambaAnimation *tamba__gif_image_load_animation (FILE *f);
-TAMBA_MODULE_ENTRY gpointer tamba__gif_image_begin_load (TambaPrepareFunc, TambaUpdateFunc,
-                                                         TambaFrameDoneFunc,
-                                                         TambaAnimationDoneFunc, gpointer);
-TAMBA_MODULE_ENTRY void tamba__gif_image_stop_load (gpointer context);
-TAMBA_MODULE_ENTRY gboolean tamba__gif_image_load_increment (gpointer context,
-                                                             const guchar *buf, guint size);
 
 Tamba *tamba__gif_image_load (FILE *f)
 {
@@ -136,20 +130,4 @@ TambaAnimation *tamba__gif_image_load_animation (FILE *f)
     }
 }
 
-gpointer tamba__gif_image_begin_load (TambaPrepareFunc prepare, TambaUpdateFunc update,
-                                      TambaFrameDoneFunc frame_done,
-                                      TambaAnimationDoneFunc animation_done, gpointer user_data)
-{
-    return tamba::detail::begin_progressive<GifDecoder> (prepare, update, frame_done,
-                                                         animation_done, user_data);
-}
-
-void tamba__gif_image_stop_load (gpointer context)
-{
-    tamba::detail::stop_progressive<GifDecoder> (context);
-}
-
-gboolean tamba__gif_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    return tamba::detail::increment_progressive<GifDecoder> (context, buf, size);
-}
+TAMBA_DEFINE_PROGRESSIVE_ENTRIES (gif, GifDecoder)

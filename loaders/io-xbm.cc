@@ -225,32 +225,10 @@ private:
 using tamba::detail::XbmDecoder;
 
 TAMBA_MODULE_ENTRY Tamba *tamba__xbm_image_load (FILE *f);
-TAMBA_MODULE_ENTRY gpointer tamba__xbm_image_begin_load (TambaPrepareFunc, TambaUpdateFunc,
-                                                         TambaFrameDoneFunc,
-                                                         TambaAnimationDoneFunc, gpointer);
-TAMBA_MODULE_ENTRY void tamba__xbm_image_stop_load (gpointer context);
-TAMBA_MODULE_ENTRY gboolean tamba__xbm_image_load_increment (gpointer context,
-                                                             const guchar *buf, guint size);
 
 Tamba *tamba__xbm_image_load (FILE *f)
 {
     return tamba::detail::load_whole_file<XbmDecoder> (f);
 }
 
-gpointer tamba__xbm_image_begin_load (TambaPrepareFunc prepare, TambaUpdateFunc update,
-                                      TambaFrameDoneFunc frame_done,
-                                      TambaAnimationDoneFunc animation_done, gpointer user_data)
-{
-    return tamba::detail::begin_progressive<XbmDecoder> (prepare, update, frame_done,
-                                                         animation_done, user_data);
-}
-
-void tamba__xbm_image_stop_load (gpointer context)
-{
-    tamba::detail::stop_progressive<XbmDecoder> (context);
-}
-
-gboolean tamba__xbm_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    return tamba::detail::increment_progressive<XbmDecoder> (context, buf, size);
-}
+TAMBA_DEFINE_PROGRESSIVE_ENTRIES (xbm, XbmDecoder)

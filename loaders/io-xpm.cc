@@ -293,12 +293,6 @@ using tamba::detail::XpmFileDecoder;
 
 TAMBA_MODULE_ENTRY Tamba *tamba__xpm_image_load (FILE *f);
 TAMBA_MODULE_ENTRY Tamba *tamba__xpm_image_load_xpm_data (const char **data);
-TAMBA_MODULE_ENTRY gpointer tamba__xpm_image_begin_load (TambaPrepareFunc, TambaUpdateFunc,
-                                                         TambaFrameDoneFunc,
-                                                         TambaAnimationDoneFunc, gpointer);
-TAMBA_MODULE_ENTRY void tamba__xpm_image_stop_load (gpointer context);
-TAMBA_MODULE_ENTRY gboolean tamba__xpm_image_load_increment (gpointer context,
-                                                             const guchar *buf, guint size);
 
 Tamba *tamba__xpm_image_load (FILE *f)
 {
@@ -322,20 +316,4 @@ Tamba *tamba__xpm_image_load_xpm_data (const char **data)
     }
 }
 
-gpointer tamba__xpm_image_begin_load (TambaPrepareFunc prepare, TambaUpdateFunc update,
-                                      TambaFrameDoneFunc frame_done,
-                                      TambaAnimationDoneFunc animation_done, gpointer user_data)
-{
-    return tamba::detail::begin_progressive<XpmFileDecoder> (prepare, update, frame_done,
-                                                             animation_done, user_data);
-}
-
-void tamba__xpm_image_stop_load (gpointer context)
-{
-    tamba::detail::stop_progressive<XpmFileDecoder> (context);
-}
-
-gboolean tamba__xpm_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    return tamba::detail::increment_progressive<XpmFileDecoder> (context, buf, size);
-}
+TAMBA_DEFINE_PROGRESSIVE_ENTRIES (xpm, XpmFileDecoder)

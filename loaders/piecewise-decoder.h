@@ -178,4 +178,24 @@ gboolean increment_progressive (gpointer context, const guchar *data, guint size
 
 }  // namespace tamba::detail
 
+// Defines tamba__<name>_image_begin_load, tamba__<name>_image_stop_load and
+// tamba__<name>_image_load_increment over a decoder class.
+#define TAMBA_DEFINE_PROGRESSIVE_ENTRIES(name, Decoder)                                          \
+    TAMBA_MODULE_ENTRY gpointer tamba__##name##_image_begin_load (                              \
+        TambaPrepareFunc prepare, TambaUpdateFunc update, TambaFrameDoneFunc frame_done,        \
+        TambaAnimationDoneFunc animation_done, gpointer user_data)                              \
+    {                                                                                           \
+        return tamba::detail::begin_progressive<Decoder> (prepare, update, frame_done,          \
+                                                          animation_done, user_data);           \
+    }                                                                                           \
+    TAMBA_MODULE_ENTRY void tamba__##name##_image_stop_load (gpointer context)                  \
+    {                                                                                           \
+        tamba::detail::stop_progressive<Decoder> (context);                                     \
+    }                                                                                           \
+    TAMBA_MODULE_ENTRY gboolean tamba__##name##_image_load_increment (                          \
+        gpointer context, const guchar *buf, guint size)                                        \
+    {                                                                                           \
+        return tamba::detail::increment_progressive<Decoder> (context, buf, size);              \
+    }
+
 #endif  // TAMBA_LOADERS_PIECEWISE_DECODER_H

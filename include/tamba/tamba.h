@@ -128,7 +128,8 @@ typedef struct _TambaFrame TambaFrame;
 typedef struct _TambaAnimation TambaAnimation;
 
 /* One image of an animation, placed at (x_offset, y_offset); owns one reference to tamba.
- * delay_time is as the module gives it (-1 for the single frame of a still image). */
+ * delay_time is as the module gives it (-1 for the single frame of a still image); the GIF
+ * module gives the file's delay unchanged, in hundredths of a second. */
 struct _TambaFrame {
   Tamba *tamba;
   int x_offset;

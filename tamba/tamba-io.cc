@@ -68,30 +68,23 @@ gboolean tamba_check_xbm (guchar *buffer, int size)
     return has_prefix (buffer, size, 20, "#define ", 8);
 }
 
+constexpr TambaModule format (const char *name, gboolean (*check) (guchar *, int))
+{
+    TambaModule record {};
+    record.module_name = const_cast<char *> (name);
+    record.format_check = check;
+    return record;
+}
+
 // Only the name and the test are set at start; a module, once opened, stays in its record for
-// the life of the process.
+// the life of the process. The record with a null name ends the table.
 TambaModule file_formats[] = {
-    {const_cast<char *> ("png"), tamba_check_png, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("jpeg"), tamba_check_jpeg, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("tiff"), tamba_check_tiff, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("gif"), tamba_check_gif, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("xpm"), tamba_check_xpm, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("pnm"), tamba_check_pnm, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("ras"), tamba_check_sunras, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("ico"), tamba_check_ico, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("bmp"), tamba_check_bmp, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {const_cast<char *> ("xbm"), tamba_check_xbm, nullptr, nullptr, nullptr, nullptr, nullptr,
-     nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    format ("png", tamba_check_png),   format ("jpeg", tamba_check_jpeg),
+    format ("tiff", tamba_check_tiff), format ("gif", tamba_check_gif),
+    format ("xpm", tamba_check_xpm),   format ("pnm", tamba_check_pnm),
+    format ("ras", tamba_check_sunras), format ("ico", tamba_check_ico),
+    format ("bmp", tamba_check_bmp),   format ("xbm", tamba_check_xbm),
+    format (nullptr, nullptr),
 };
 
 // The xpm record is found by its place, not by searching the table.

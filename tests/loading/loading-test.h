@@ -71,7 +71,9 @@ void note_signals (TambaLoader *loader, Note *note)
                       }),
                       note);
     g_signal_connect (loader, "frame_done",
-                      G_CALLBACK (+[] (TambaLoader *, TambaFrame *, Note *n) { (*n) ("frame_done"); }),
+                      G_CALLBACK (+[] (TambaLoader *, TambaFrame *, Note *n) {
+                          (*n) ("frame_done");
+                      }),
                       note);
     g_signal_connect (loader, "animation_done",
                       G_CALLBACK (+[] (TambaLoader *, Note *n) { (*n) ("animation_done"); }), note);

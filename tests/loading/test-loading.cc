@@ -53,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P (
         SignatureCase {"tiff_intel", std::string ("II\x2a\x00", 4), 10, "tiff"},
         SignatureCase {"tiff_intel_short", std::string ("II\x2a\x00", 4), 9, nullptr},
         SignatureCase {"tiff_motorola", std::string ("MM\x00\x2a", 4), 10, "tiff"},
-        SignatureCase {"gif87a", "GIF87a", 20, "gif"}, SignatureCase {"gif_short", "GIF89a", 19, nullptr},
+        SignatureCase {"gif87a", "GIF87a", 20, "gif"},
+        SignatureCase {"gif_short", "GIF89a", 19, nullptr},
         SignatureCase {"xpm", "/* XPM */", 20, "xpm"},
         SignatureCase {"pnm_p6", "P6", 20, "pnm"}, SignatureCase {"pnm_p1", "P1", 20, "pnm"},
         SignatureCase {"pnm_p7", "P7", 20, nullptr}, SignatureCase {"pnm_short", "P6", 19, nullptr},
@@ -175,7 +176,8 @@ TEST (Animation, LastUnrefReleasesFramesAndImages)
     EXPECT_EQ (tamba_animation_get_width (animation), 6);
     EXPECT_EQ (tamba_animation_get_height (animation), 5);
     EXPECT_EQ (tamba_animation_get_num_frames (animation), 3);
-    auto *last = static_cast<TambaFrame *> (g_list_last (tamba_animation_get_frames (animation))->data);
+    GList *frames = tamba_animation_get_frames (animation);
+    auto *last = static_cast<TambaFrame *> (g_list_last (frames)->data);
     EXPECT_EQ (tamba_get_width (tamba_frame_get_tamba (last)), 4);
     EXPECT_EQ (tamba_frame_get_x_offset (last), 2);
     EXPECT_EQ (tamba_frame_get_y_offset (last), 4);

@@ -54,14 +54,16 @@ TEST_P (ModuleSearch, LoadsFromTheRightPlace)
     ASSERT_EQ (recorder ().calls.size (), 1u);
     EXPECT_EQ (recorder ().calls[0].entry, "load");
     EXPECT_EQ (recorder ().calls[0].origin, c.origin);
-    EXPECT_EQ (recorder ().calls[0].bytes, std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
+    EXPECT_EQ (recorder ().calls[0].bytes,
+               std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
 }
 
-INSTANTIATE_TEST_SUITE_P (Places, ModuleSearch,
-                          ::testing::Values (Search {"module_dir_first", "P6", 1},
-                                             Search {"library_search", std::string ("\x59\xa6\x6a\x95", 4), 2},
-                                             Search {"gif", "GIF89a", 2}),
-                          [] (const ::testing::TestParamInfo<Search> &info) { return info.param.what; });
+INSTANTIATE_TEST_SUITE_P (
+    Places, ModuleSearch,
+    ::testing::Values (Search {"module_dir_first", "P6", 1},
+                       Search {"library_search", std::string ("\x59\xa6\x6a\x95", 4), 2},
+                       Search {"gif", "GIF89a", 2}),
+    [] (const ::testing::TestParamInfo<Search> &info) { return info.param.what; });
 
 // Entries a module does not export stay null.
 TEST_F (WholeFile, EntriesBoundByName)

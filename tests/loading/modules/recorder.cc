@@ -6,7 +6,7 @@ namespace tamba::test {
 
 void Recorder::note (std::string text)
 {
-    calls.push_back ({"", 0, std::move (text), {}});
+    calls.push_back ({"", 0, std::move (text), {}, nullptr});
 }
 
 std::vector<std::string> Recorder::trace () const

@@ -29,6 +29,7 @@ struct Call {
     int origin = 0;      // which copy of the module: 1 module directory, 2 library search
     std::string entry;   // "begin_load", "load_increment", ... or the note
     std::vector<guchar> bytes;  // what load_increment got; what load read from the file's start
+    const guchar *address = nullptr;  // where load_increment's bytes were
 };
 
 struct TAMBA_RECORDER_API Recorder {

@@ -16,9 +16,10 @@ using tamba::test::recorder;
 
 const char *const kName = G_STRINGIFY (TEST_FORMAT);
 
-tamba::test::Call &record (const char *entry, std::vector<guchar> bytes = {})
+tamba::test::Call &record (const char *entry, std::vector<guchar> bytes = {},
+                          const guchar *address = nullptr)
 {
-    recorder ().calls.push_back ({kName, TEST_ORIGIN, entry, std::move (bytes)});
+    recorder ().calls.push_back ({kName, TEST_ORIGIN, entry, std::move (bytes), address});
     return recorder ().calls.back ();
 }
 
@@ -109,7 +110,8 @@ G_MODULE_EXPORT void TEST_ENTRY (image_stop_load) (gpointer data)
 G_MODULE_EXPORT gboolean TEST_ENTRY (image_load_increment) (gpointer data, const guchar *buf,
                                                           guint size)
 {
-    const tamba::test::Call call = record ("load_increment", std::vector<guchar> (buf, buf + size));
+    const tamba::test::Call call =
+        record ("load_increment", std::vector<guchar> (buf, buf + size), buf);
     auto *context = static_cast<Context *> (data);
     if (!context) {
         recorder ().note ("load_increment without a context");

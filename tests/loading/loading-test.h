@@ -5,12 +5,37 @@
 
 #include <glib/gstdio.h>
 
+#include <concepts>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tamba/tamba.h"
 
 namespace tamba::test {
+
+// Table-driven cases derive from this, so that each case is named (and printed) by `what`.
+struct NamedCase {
+    const char *what;
+};
+
+template <typename Case>
+    requires std::derived_from<Case, NamedCase>
+void PrintTo (const Case &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+// The name generator for INSTANTIATE_TEST_SUITE_P over named cases.
+struct CaseName {
+    template <typename Case>
+    std::string operator() (const ::testing::TestParamInfo<Case> &info) const
+    {
+        return info.param.what;
+    }
+};
 
 // A file in a fresh temporary folder, removed with the object.
 class TempFile {

@@ -69,18 +69,12 @@ protected:
     TambaLoader *loader = nullptr;
 };
 
-struct WriteCase {
-    const char *what;
+struct WriteCase : tamba::test::NamedCase {
     std::vector<size_t> writes;
     int failing_increment;  // 1-based; 0: none fails
     std::vector<bool> results;
     Trace trace;
 };
-
-void PrintTo (const WriteCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class Writes : public Protocol, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -123,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P (
         WriteCase {"w1_127_5_3", {1, 127, 5, 3}, 0, {true, true, true, true},
                    {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(5)",
                     "gif:load_increment(3)"}}),
-    [] (const ::testing::TestParamInfo<WriteCase> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
 class Pieces : public Protocol, public ::testing::WithParamInterface<size_t> {};
 
@@ -145,17 +139,11 @@ TEST_P (Pieces, EveryByteReachesTheModuleInOrder)
 
 INSTANTIATE_TEST_SUITE_P (Sizes, Pieces, ::testing::Values (1, 13, 127, 128, 129, 1000));
 
-struct CloseCase {
-    const char *what;
+struct CloseCase : tamba::test::NamedCase {
     std::string prefix;
     size_t size;
     Trace trace;
 };
-
-void PrintTo (const CloseCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class Closing : public Protocol, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -183,20 +171,14 @@ INSTANTIATE_TEST_SUITE_P (
         CloseCase {"gif_200", "GIF89a", 200,
                    {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)",
                     "gif:stop_load", "closed"}}),
-    [] (const ::testing::TestParamInfo<CloseCase> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
-struct StartFailure {
-    const char *what;
+struct StartFailure : tamba::test::NamedCase {
     std::string prefix;
     const char *failing;  // entry the module fails, or ""
     std::string warning;  // the whole text, or its start when it ends with ": "
     Trace trace;
 };
-
-void PrintTo (const StartFailure &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class StartFailures : public Protocol, public ::testing::WithParamInterface<StartFailure> {};
 
@@ -230,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P (
                       "module bmp does not support incremental loading.\n", {"closed"}},
         StartFailure {"begin_load_fails", "GIF89a", "begin_load",
                       "Failed to begin progressive load", {"gif:begin_load", "closed"}}),
-    [] (const ::testing::TestParamInfo<StartFailure> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
 // The module stays unopened, so the next loader tries again.
 TEST_F (Protocol, MissingModuleWarnsOncePerAttempt)

@@ -12,19 +12,13 @@ using tamba::test::bytes_of;
 using tamba::test::LogCapture;
 using tamba::test::TempFile;
 
-struct SignatureCase {
-    const char *what;
+struct SignatureCase : tamba::test::NamedCase {
     std::string prefix;
     size_t size;
     const char *format;  // nullptr: no match
 };
 
 const std::string kPng ("\x89PNG\r\n\x1a\n", 8);
-
-void PrintTo (const SignatureCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class Signatures : public ::testing::TestWithParam<SignatureCase> {};
 
@@ -69,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P (
         SignatureCase {"xbm", "#define ", 20, "xbm"},
         SignatureCase {"xbm_tab", "#define\t", 20, nullptr},
         SignatureCase {"nothing", "", 128, nullptr}),
-    [] (const ::testing::TestParamInfo<SignatureCase> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
 // A size past the signed range is still "enough bytes", not a negative count.
 TEST (Signatures, HugeSizeStillMatches)
@@ -81,17 +75,11 @@ TEST (Signatures, HugeSizeStillMatches)
 }
 
 // Failures before a module is needed: which ones are quiet and which warn.
-struct FileCase {
-    const char *what;
+struct FileCase : tamba::test::NamedCase {
     bool exists;
     std::vector<guchar> bytes;
     bool warns;
 };
-
-void PrintTo (const FileCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class FileFailures : public ::testing::TestWithParam<FileCase> {};
 
@@ -117,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (FileCase {"missing", false, {}, false}, FileCase {"empty", true, {}, false},
                        FileCase {"unknown", true, bytes_of ("hello", 300), true},
                        FileCase {"png_too_short", true, bytes_of (kPng, 27), true}),
-    [] (const ::testing::TestParamInfo<FileCase> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
 TEST (Preconditions, NullArguments)
 {

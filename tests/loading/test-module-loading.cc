@@ -25,16 +25,10 @@ TambaModule *record_of (const std::string &prefix, size_t size)
     return tamba_get_module (bytes.data (), guint (bytes.size ()));
 }
 
-struct Search {
-    const char *what;
+struct Search : tamba::test::NamedCase {
     std::string prefix;
     int origin;  // 1: the module directory, 2: the library search
 };
-
-void PrintTo (const Search &c, std::ostream *os)
-{
-    *os << c.what;
-}
 
 class ModuleSearch : public WholeFile, public ::testing::WithParamInterface<Search> {};
 
@@ -63,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (Search {"module_dir_first", "P6", 1},
                        Search {"library_search", std::string ("\x59\xa6\x6a\x95", 4), 2},
                        Search {"gif", "GIF89a", 2}),
-    [] (const ::testing::TestParamInfo<Search> &info) { return info.param.what; });
+    tamba::test::CaseName ());
 
 // Entries a module does not export stay null.
 TEST_F (WholeFile, EntriesBoundByName)

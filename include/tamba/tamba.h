@@ -6,6 +6,7 @@
 #define TAMBA_TAMBA_H
 
 #include <glib.h>
+#include <glib-object.h>
 #include <gmodule.h>
 #include <stdio.h>
 
@@ -170,6 +171,95 @@ struct _TambaModule {
   gboolean (*load_increment) (gpointer context, const guchar *buf, guint size);
   TambaAnimation *(*load_animation) (FILE *f);
 };
+
+/* ---------------------------------------------------------------------------------------------
+ * Loading.
+ */
+
+/* The format record whose signature matches the first size bytes of buffer, or NULL. The module
+ * is not opened here. */
+TAMBA_API TambaModule *tamba_get_module (guchar *buffer, guint size);
+
+/* Opens the format's module ("tambaloader-" + name, from the module directory, else through the
+ * library search) and binds its entry points; warns and leaves the record unopened on failure. */
+TAMBA_API void tamba_load_module (TambaModule *image_module);
+
+/* Loads a whole file through its format's module: a new image owned by the caller, or NULL. */
+TAMBA_API Tamba *tamba_new_from_file (const char *filename);
+
+/* Builds an image from XPM data held in memory, through the xpm module; NULL on failure. */
+TAMBA_API Tamba *tamba_new_from_xpm_data (const char **data);
+
+/* Loads an animation; a still image becomes one frame at 0,0 with delay -1. NULL on failure. */
+TAMBA_API TambaAnimation *tamba_animation_new_from_file (const char *filename);
+
+/* Adds a reference and returns the animation. */
+TAMBA_API TambaAnimation *tamba_animation_ref (TambaAnimation *animation);
+
+/* Drops a reference; the last one releases every frame, its image reference and the list. */
+TAMBA_API void tamba_animation_unref (TambaAnimation *animation);
+
+/* Accessors; nothing is copied or referenced. On NULL each logs a critical message and returns
+ * -1, NULL or TAMBA_FRAME_RETAIN. */
+TAMBA_API int tamba_animation_get_width (TambaAnimation *animation);
+TAMBA_API int tamba_animation_get_height (TambaAnimation *animation);
+TAMBA_API int tamba_animation_get_num_frames (TambaAnimation *animation);
+TAMBA_API GList *tamba_animation_get_frames (TambaAnimation *animation);
+TAMBA_API Tamba *tamba_frame_get_tamba (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_x_offset (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_y_offset (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_delay_time (TambaFrame *frame);
+TAMBA_API TambaFrameAction tamba_frame_get_action (TambaFrame *frame);
+
+/* The progressive loader: a GObject fed with bytes in pieces of any size. It buffers the first
+ * 128 bytes to recognise the format, then hands every byte to the module and turns the module's
+ * callbacks into the signals "area_prepared", "area_updated" (x, y, width, height),
+ * "frame_done" (frame), "animation_done" and "closed". Release it with g_object_unref; a loader
+ * that was not closed is closed then. */
+typedef struct _TambaLoader TambaLoader;
+typedef struct _TambaLoaderClass TambaLoaderClass;
+
+#define TAMBA_TYPE_LOADER (tamba_loader_get_type ())
+#define TAMBA_LOADER(obj) (G_TYPE_CHECK_INSTANCE_CAST ((obj), TAMBA_TYPE_LOADER, TambaLoader))
+#define TAMBA_LOADER_CLASS(klass) \
+  (G_TYPE_CHECK_CLASS_CAST ((klass), TAMBA_TYPE_LOADER, TambaLoaderClass))
+#define TAMBA_IS_LOADER(obj) (G_TYPE_CHECK_INSTANCE_TYPE ((obj), TAMBA_TYPE_LOADER))
+#define TAMBA_IS_LOADER_CLASS(klass) (G_TYPE_CHECK_CLASS_TYPE ((klass), TAMBA_TYPE_LOADER))
+
+struct _TambaLoader {
+  GObject object;
+  gpointer priv;
+};
+
+/* Default handlers of the five signals; the loader itself leaves them all NULL. */
+struct _TambaLoaderClass {
+  GObjectClass parent_class;
+  void (*area_prepared) (TambaLoader *loader);
+  void (*area_updated) (TambaLoader *loader, gint x, gint y, gint width, gint height);
+  void (*frame_done) (TambaLoader *loader, TambaFrame *frame);
+  void (*animation_done) (TambaLoader *loader);
+  void (*closed) (TambaLoader *loader);
+};
+
+/* The GType of TambaLoader, registered on the first call. */
+TAMBA_API GType tamba_loader_get_type (void);
+
+/* A new loader collecting the header; the caller owns its one reference. */
+TAMBA_API TambaLoader *tamba_loader_new (void);
+
+/* Feeds count bytes. FALSE when the data was not recognised, the module could not be started or
+ * refused the bytes; TRUE while the header is still being collected. */
+TAMBA_API gboolean tamba_loader_write (TambaLoader *loader, const guchar *buf, gsize count);
+
+/* Starts the module on a short header if need be, stops it and emits "closed". */
+TAMBA_API void tamba_loader_close (TambaLoader *loader);
+
+/* The image being loaded (the first frame's once an animation has frames), or NULL; no reference
+ * is added. */
+TAMBA_API Tamba *tamba_loader_get_tamba (TambaLoader *loader);
+
+/* The animation assembled from finished frames, or NULL; no reference is added. */
+TAMBA_API TambaAnimation *tamba_loader_get_animation (TambaLoader *loader);
 
 /* ---------------------------------------------------------------------------------------------
  * Colour names.

@@ -1,5 +1,6 @@
 // Integer box pre-reduction for reductions whose filter table would exceed the cap: the source is
 // averaged over factor_x x factor_y blocks first, so that the filter of the remaining scale fits.
+#include <algorithm>
 #include <cstdlib>
 
 #include "pixops/pixops-reduce.h"
@@ -7,6 +8,8 @@
 namespace tamba::detail {
 
 namespace {
+
+constexpr double kBoxTarget = 16;
 
 std::size_t table_bytes (int n_x, int n_y)
 {
@@ -17,16 +20,14 @@ std::size_t table_bytes (int n_x, int n_y)
 
 BoxFactors box_factors_for (int (*taps) (double), double scale_x, double scale_y)
 {
-    BoxFactors f{1, 1};
-    // Double the factor of the axis with more taps until the table fits; a factor beyond the
-    // step's own size would only blur, and the cap is always reached well before that.
-    while (table_bytes (taps (scale_x * f.x), taps (scale_y * f.y)) > kPixopsMaxFilterBytes) {
-        if (taps (scale_x * f.x) >= taps (scale_y * f.y))
-            f.x *= 2;
-        else
-            f.y *= 2;
-    }
-    return f;
+    if (table_bytes (taps (scale_x), taps (scale_y)) <= kPixopsMaxFilterBytes) return {1, 1};
+    // Past the cap every weight is tiny and rounding dominates it, so reduce generously: each
+    // axis that shrinks by more than kBoxTarget is averaged down to between 1/16 and 1/8 of
+    // its remaining reduction, which leaves a small table of well-resolved weights.
+    const auto factor = [] (double scale) {
+        return scale * kBoxTarget < 1.0 ? std::max (1, int (1.0 / (kBoxTarget * scale))) : 1;
+    };
+    return {factor (scale_x), factor (scale_y)};
 }
 
 guchar *box_reduce (const PixopsPass &pass, BoxFactors f, int *width, int *height, int *rowstride)

@@ -12,8 +12,9 @@ struct BoxFactors {
     int x, y;
 };
 
-// The smallest power-of-two factors per axis for which the filter of the remaining scales
-// (scale times factor) fits in kPixopsMaxFilterBytes; {1, 1} when no reduction is needed.
+// {1, 1} when the filter of (scale_x, scale_y) fits in kPixopsMaxFilterBytes; otherwise integer
+// factors per axis that leave each strongly reduced axis a remaining scale (scale times factor)
+// between 1/16 and 1/8, so the remaining filter is small.
 BoxFactors box_factors_for (int (*taps) (double), double scale_x, double scale_y);
 
 // The source averaged over f.x x f.y blocks (partial blocks at the right and bottom average what

@@ -155,9 +155,10 @@ TEST (FilterCap, BoxFactorsOnlyForHugeTables)
     const Case cases[] = {
         {0.01, 0.01, 1, 1},      // 101 x 101 taps, about 10 MB
         {0.004, 0.004, 1, 1},    // 251 x 251 taps, 63 MB: still one pass
-        {0.002, 0.002, 2, 2},    // 501 x 501 taps: 250 MB, halved on both axes
+        {0.002, 0.002, 31, 31},  // 501 x 501 taps: 250 MB; 0.062 remains
         {0.001, 1.0, 1, 1},      // 1001 x 2 taps is small
-        {0.0001, 0.0001, 64, 32},
+        {0.0001, 0.1, 625, 1},   // 10001 x 11 taps: only the strongly reduced axis is averaged
+        {0.0001, 0.5, 1, 1},     // 10001 x 3 taps, 30 MB: one pass
     };
     for (const Case &c : cases) {
         const BoxFactors f = box_factors_for (tile_taps, c.sx, c.sy);

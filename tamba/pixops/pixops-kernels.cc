@@ -17,7 +17,7 @@ int get_check_shift (int check_size)
 
 namespace kernels {
 
-template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, int Taps>
 guchar *composite_line_color (const int *weights, int n_x, int n_y, guchar *dest,
                               std::int64_t dest_x, guchar *dest_end, int, int,
                               const guchar *const *src, int, gboolean, std::int64_t x,
@@ -26,11 +26,11 @@ guchar *composite_line_color (const int *weights, int n_x, int n_y, guchar *dest
 {
     TAMBA_RETURN_VAL_IF_FAIL (check_size != 0, "check_size != 0", dest);
     const int check_shift = fx::trailing_zeros (check_size);
-    const int matrix = n_x * n_y;
+    const int matrix = Taps ? Taps * Taps : n_x * n_y;
     for (; dest < dest_end; dest += DestChannels, x += x_step, dest_x++) {
         const int *pixel_weights = weights + fx::phase (x) * matrix;
         const Sums s =
-            gather<SrcChannels, SrcAlpha, true> (pixel_weights, n_x, n_y, src, fx::pixel (x));
+            gather<SrcChannels, SrcAlpha, true, Taps> (pixel_weights, n_x, n_y, src, fx::pixel (x));
         write_over_check (dest, DestChannels, DestAlpha,
                           ((dest_x >> check_shift) & 1) ? color2 : color1, s);
     }
@@ -137,34 +137,44 @@ int layout_index (int channels, bool has_alpha)
     return -1;
 }
 
-template <template <int, bool, int, bool> class Kernel>
+// The instantiation of Kernel for two layouts; Taps 2 for the common 2 x 2 filter, 0 for any.
+template <template <int, bool, int, bool, int> class Kernel, int Taps>
 PixopsLineFunc pick (int dest_channels, bool dest_has_alpha, int src_channels,
                      bool src_has_alpha)
 {
     static constexpr PixopsLineFunc table[3][3] = {
-        {Kernel<3, false, 3, false>::fn, Kernel<3, false, 4, false>::fn,
-         Kernel<3, false, 4, true>::fn},
-        {Kernel<4, false, 3, false>::fn, Kernel<4, false, 4, false>::fn,
-         Kernel<4, false, 4, true>::fn},
-        {Kernel<4, true, 3, false>::fn, Kernel<4, true, 4, false>::fn,
-         Kernel<4, true, 4, true>::fn},
+        {Kernel<3, false, 3, false, Taps>::fn, Kernel<3, false, 4, false, Taps>::fn,
+         Kernel<3, false, 4, true, Taps>::fn},
+        {Kernel<4, false, 3, false, Taps>::fn, Kernel<4, false, 4, false, Taps>::fn,
+         Kernel<4, false, 4, true, Taps>::fn},
+        {Kernel<4, true, 3, false, Taps>::fn, Kernel<4, true, 4, false, Taps>::fn,
+         Kernel<4, true, 4, true, Taps>::fn},
     };
     const int s = layout_index (src_channels, src_has_alpha);
     const int d = layout_index (dest_channels, dest_has_alpha);
     return s < 0 || d < 0 ? nullptr : table[s][d];
 }
 
-template <int S, bool SA, int D, bool DA>
+template <template <int, bool, int, bool, int> class Kernel>
+PixopsLineFunc pick_sized (int n_x, int n_y, int dest_channels, bool dest_has_alpha,
+                           int src_channels, bool src_has_alpha)
+{
+    if (n_x == 2 && n_y == 2)
+        return pick<Kernel, 2> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
+    return pick<Kernel, 0> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
+}
+
+template <int S, bool SA, int D, bool DA, int Taps>
 struct ScaleLine {
-    static constexpr PixopsLineFunc fn = &kernels::scale_line<S, SA, D, DA>;
+    static constexpr PixopsLineFunc fn = &kernels::scale_line<S, SA, D, DA, Taps>;
 };
-template <int S, bool SA, int D, bool DA>
+template <int S, bool SA, int D, bool DA, int Taps>
 struct CompositeLine {
-    static constexpr PixopsLineFunc fn = &kernels::composite_line<S, SA, D, DA>;
+    static constexpr PixopsLineFunc fn = &kernels::composite_line<S, SA, D, DA, Taps>;
 };
-template <int S, bool SA, int D, bool DA>
+template <int S, bool SA, int D, bool DA, int Taps>
 struct CompositeLineColor {
-    static constexpr PixopsLineFunc fn = &kernels::composite_line_color<S, SA, D, DA>;
+    static constexpr PixopsLineFunc fn = &kernels::composite_line_color<S, SA, D, DA, Taps>;
 };
 
 }  // namespace
@@ -172,20 +182,20 @@ struct CompositeLineColor {
 PixopsLineFunc scale_line_for (int dest_channels, bool dest_has_alpha, int src_channels,
                                bool src_has_alpha)
 {
-    return pick<ScaleLine> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
+    return pick<ScaleLine, 0> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
 }
 
 PixopsLineFunc composite_line_for (int dest_channels, bool dest_has_alpha, int src_channels,
                                    bool src_has_alpha)
 {
-    return pick<CompositeLine> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
+    return pick<CompositeLine, 0> (dest_channels, dest_has_alpha, src_channels, src_has_alpha);
 }
 
 PixopsLineFunc composite_line_color_for (int dest_channels, bool dest_has_alpha,
                                          int src_channels, bool src_has_alpha)
 {
-    return pick<CompositeLineColor> (dest_channels, dest_has_alpha, src_channels,
-                                     src_has_alpha);
+    return pick<CompositeLineColor, 0> (dest_channels, dest_has_alpha, src_channels,
+                                        src_has_alpha);
 }
 
 PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
@@ -196,18 +206,21 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
     case PixopsOp::kScale:
         if (two_by_two && dest_channels == 3 && src_channels == 3)
             return {scale_line_22_33, scale_pixel};
-        return {scale_line_for (dest_channels, dest_has_alpha, src_channels, src_has_alpha),
+        return {pick_sized<ScaleLine> (n_x, n_y, dest_channels, dest_has_alpha, src_channels,
+                                       src_has_alpha),
                 scale_pixel};
     case PixopsOp::kComposite:
         if (two_by_two && dest_channels == 4 && src_channels == 4 && src_has_alpha &&
             !dest_has_alpha)
             return {composite_line_22_4a4, composite_pixel};
-        return {composite_line_for (dest_channels, dest_has_alpha, src_channels, src_has_alpha),
+        return {pick_sized<CompositeLine> (n_x, n_y, dest_channels, dest_has_alpha, src_channels,
+                                           src_has_alpha),
                 composite_pixel};
     case PixopsOp::kCompositeColor:
         break;
     }
-    return {composite_line_color_for (dest_channels, dest_has_alpha, src_channels, src_has_alpha),
+    return {pick_sized<CompositeLineColor> (n_x, n_y, dest_channels, dest_has_alpha, src_channels,
+                                            src_has_alpha),
             composite_pixel_color};
 }
 

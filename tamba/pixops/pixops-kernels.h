@@ -17,11 +17,13 @@ struct Sums {
 
 // Sums the n_x x n_y taps of one pixel whose first column is x_scaled. With AlphaWeighted each
 // tap counts as weight times its alpha (or 255 without alpha), as compositing needs; without, the
-// plain weights, as scaling an opaque source needs.
-template <int SrcChannels, bool SrcAlpha, bool AlphaWeighted>
-inline Sums gather (const int *pixel_weights, int n_x, int n_y, const guchar *const *src,
-                    std::int64_t x_scaled) noexcept
+// plain weights, as scaling an opaque source needs. Taps > 0 fixes the filter size at compile
+// time (Taps x Taps), so the tap loops unroll; 0 takes n_x and n_y as given.
+template <int SrcChannels, bool SrcAlpha, bool AlphaWeighted, int Taps>
+inline Sums gather (const int *pixel_weights, int n_x_given, int n_y_given,
+                    const guchar *const *src, std::int64_t x_scaled) noexcept
 {
+    const int n_x = Taps ? Taps : n_x_given, n_y = Taps ? Taps : n_y_given;
     Sums s{0, 0, 0, 0};
     for (int i = 0; i < n_y; i++) {
         const guchar *q = src[i] + x_scaled * SrcChannels;
@@ -94,20 +96,20 @@ inline void write_over_check (guchar *dest, int dest_channels, bool dest_has_alp
         dest[3] = guchar (s.a >> 16);
 }
 
-template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, int Taps>
 guchar *scale_line (const int *weights, int n_x, int n_y, guchar *dest, std::int64_t,
                     guchar *dest_end, int, int, const guchar *const *src, int, gboolean,
                     std::int64_t x, std::int64_t x_step, int, int, guint32, guint32) noexcept
 {
-    const int matrix = n_x * n_y;
+    const int matrix = Taps ? Taps * Taps : n_x * n_y;
     for (; dest < dest_end; dest += DestChannels, x += x_step) {
         const int *pixel_weights = weights + fx::phase (x) * matrix;
         if constexpr (SrcAlpha && DestChannels == 4) {
-            write_scaled_alpha (dest, gather<SrcChannels, true, true> (pixel_weights, n_x, n_y,
+            write_scaled_alpha (dest, gather<SrcChannels, true, true, Taps> (pixel_weights, n_x, n_y,
                                                                        src, fx::pixel (x)));
         } else {
             // Opaque source: plain weights, rounded up.
-            const Sums s = gather<SrcChannels, SrcAlpha, false> (pixel_weights, n_x, n_y, src,
+            const Sums s = gather<SrcChannels, SrcAlpha, false, Taps> (pixel_weights, n_x, n_y, src,
                                                                  fx::pixel (x));
             dest[0] = guchar ((s.r + 0xffff) >> 16);
             dest[1] = guchar ((s.g + 0xffff) >> 16);
@@ -118,23 +120,23 @@ guchar *scale_line (const int *weights, int n_x, int n_y, guchar *dest, std::int
     return dest;
 }
 
-template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, int Taps>
 guchar *composite_line (const int *weights, int n_x, int n_y, guchar *dest, std::int64_t,
                         guchar *dest_end, int, int, const guchar *const *src, int, gboolean,
                         std::int64_t x, std::int64_t x_step, int, int, guint32,
                         guint32) noexcept
 {
-    const int matrix = n_x * n_y;
+    const int matrix = Taps ? Taps * Taps : n_x * n_y;
     for (; dest < dest_end; dest += DestChannels, x += x_step) {
         const int *pixel_weights = weights + fx::phase (x) * matrix;
         write_composite (dest, DestAlpha,
-                         gather<SrcChannels, SrcAlpha, true> (pixel_weights, n_x, n_y, src,
+                         gather<SrcChannels, SrcAlpha, true, Taps> (pixel_weights, n_x, n_y, src,
                                                               fx::pixel (x)));
     }
     return dest;
 }
 
-template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, int Taps>
 guchar *composite_line_color (const int *weights, int n_x, int n_y, guchar *dest,
                               std::int64_t dest_x, guchar *dest_end, int, int,
                               const guchar *const *src, int, gboolean, std::int64_t x,

@@ -151,7 +151,7 @@ const Work kW8{3840, 2160, 4, 3840, 2160, 4, PIXOPS_INTERP_NEAREST, false};
 void register_all ()
 {
     const auto add = [] (const std::string &name, auto fn) {
-        benchmark::RegisterBenchmark (name.c_str (), fn)->Unit (benchmark::kMillisecond)->UseRealTime ();
+        benchmark::RegisterBenchmark (name.c_str (), fn)->Unit (benchmark::kMillisecond);
     };
     struct Entry {
         const char *name;

@@ -83,15 +83,42 @@ void scale_rows (const PixopsPass &pass, const Grid &grid)
     }
 }
 
-template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
-void composite_rows (const PixopsPass &pass, const Grid &grid, int overall_alpha)
+// Source over destination for one effective alpha a0 (1..254 when the destination has alpha).
+template <bool DestAlpha>
+inline void blend_over (guchar *d, const guchar *p, guint a0)
+{
+    if constexpr (DestAlpha) {
+        const guint w0 = 255 * a0;
+        const guint w1 = (255 - a0) * d[3];
+        const guint w = w0 + w1;
+        for (int ch = 0; ch < 3; ch++) d[ch] = guchar ((w0 * p[ch] + w1 * d[ch]) / w);
+        d[3] = guchar (w / 255);
+    } else {
+        // Correctly rounded (a0 * p + (255 - a0) * d) / 255; exact at a0 = 0 and 255 as well,
+        // so this path needs no branch on the alpha.
+        const guint a1 = 255 - a0;
+        for (int ch = 0; ch < 3; ch++) {
+            const guint tmp = a0 * p[ch] + a1 * d[ch] + 0x80;
+            d[ch] = guchar ((tmp + (tmp >> 8)) >> 8);
+        }
+    }
+}
+
+// FullOpacity: overall_alpha is 255, so the effective alpha is the source's own.
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, bool FullOpacity>
+void composite_rows_at (const PixopsPass &pass, const Grid &grid, int overall_alpha)
 {
     for (std::int64_t i = 0; i < grid.height; i++) {
         walk_row<SrcChannels, DestChannels> (
             pass, grid, source_row (pass, grid, i), dest_row (pass, i),
             [overall_alpha] (std::int64_t, guchar *d, const guchar *p) {
-                const guint a0 = SrcAlpha ? guint (p[3] * overall_alpha) / 255
-                                          : guint (overall_alpha);
+                const guint a0 = !SrcAlpha     ? guint (overall_alpha)
+                                 : FullOpacity ? guint (p[3])
+                                               : guint (p[3] * overall_alpha) / 255;
+                if constexpr (!DestAlpha) {
+                    blend_over<false> (d, p, a0);
+                    return;
+                }
                 if (a0 == 0) return;
                 if (a0 == 255) {
                     d[0] = p[0];
@@ -100,21 +127,19 @@ void composite_rows (const PixopsPass &pass, const Grid &grid, int overall_alpha
                     if constexpr (DestAlpha) d[3] = 255;
                     return;
                 }
-                if constexpr (DestAlpha) {
-                    const guint w0 = 255 * a0;
-                    const guint w1 = (255 - a0) * d[3];
-                    const guint w = w0 + w1;
-                    for (int ch = 0; ch < 3; ch++) d[ch] = guchar ((w0 * p[ch] + w1 * d[ch]) / w);
-                    d[3] = guchar (w / 255);
-                } else {
-                    const guint a1 = 255 - a0;
-                    for (int ch = 0; ch < 3; ch++) {
-                        const guint tmp = a0 * p[ch] + a1 * d[ch] + 0x80;
-                        d[ch] = guchar ((tmp + (tmp >> 8)) >> 8);
-                    }
-                }
+                blend_over<DestAlpha> (d, p, a0);
             });
     }
+}
+
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+void composite_rows (const PixopsPass &pass, const Grid &grid, int overall_alpha)
+{
+    if (overall_alpha == 255)
+        composite_rows_at<SrcChannels, SrcAlpha, DestChannels, DestAlpha, true> (pass, grid, 255);
+    else
+        composite_rows_at<SrcChannels, SrcAlpha, DestChannels, DestAlpha, false> (pass, grid,
+                                                                                 overall_alpha);
 }
 
 template <int SrcChannels, bool SrcAlpha, int DestChannels>

@@ -120,25 +120,28 @@ void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_
     });
 }
 
+namespace {
+
+// Clips [b0, b1] to the unit interval; false when nothing of it lies inside.
+bool clip_to_unit (double b0, double b1, double *lo, double *hi)
+{
+    if (b0 <= 0.0) {
+        if (b1 <= 0.0) return false;
+        *lo = 0.0;
+    } else {
+        if (b0 >= 1.0) return false;
+        *lo = b0;
+    }
+    *hi = b1 > 1.0 ? 1.0 : b1;
+    return true;
+}
+
+}  // namespace
+
 double bilinear_quadrant (double bx0, double bx1, double by0, double by1)
 {
     double x0, x1, y0, y1;
-    if (bx0 <= 0.0) {
-        if (bx1 <= 0.0) return 0.0;
-        x0 = 0.0;
-    } else {
-        if (bx0 >= 1.0) return 0.0;
-        x0 = bx0;
-    }
-    x1 = bx1 > 1.0 ? 1.0 : bx1;
-    if (by0 <= 0.0) {
-        if (by1 <= 0.0) return 0.0;
-        y0 = 0.0;
-    } else {
-        if (by0 >= 1.0) return 0.0;
-        y0 = by0;
-    }
-    y1 = by1 > 1.0 ? 1.0 : by1;
+    if (!clip_to_unit (bx0, bx1, &x0, &x1) || !clip_to_unit (by0, by1, &y0, &y1)) return 0.0;
     return (x1 * x1 - x0 * x0) * 0.25 * (y1 * y1 - y0 * y0);
 }
 

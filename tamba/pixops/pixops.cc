@@ -122,6 +122,7 @@ constexpr char kSrcLayout[] = "!(src_channels == 3 && src_has_alpha)";
 constexpr char kScaleAlpha[] = "!(src_has_alpha && !dest_has_alpha)";
 constexpr char kChannels[] =
     "(src_channels == 3 || src_channels == 4) && (dest_channels == 3 || dest_channels == 4)";
+constexpr char kSrcSize[] = "src_width > 0 && src_height > 0";
 constexpr char kInterp[] =
     "interp_type >= PIXOPS_INTERP_NEAREST && interp_type <= PIXOPS_INTERP_HYPER";
 constexpr char kXStep[] = "65536.0 / scale_x >= 1 && 65536.0 / scale_x <= G_MAXINT";
@@ -149,6 +150,8 @@ const char *check_request (const PixopsPass &pass, int interp_type)
     if (!((pass.src_channels == 3 || pass.src_channels == 4) &&
           (pass.dest_channels == 3 || pass.dest_channels == 4)))
         return kChannels;
+    // Edge clamping needs at least one source row and column to fall back on.
+    if (pass.src_width <= 0 || pass.src_height <= 0) return kSrcSize;
     if (interp_type < PIXOPS_INTERP_NEAREST || interp_type > PIXOPS_INTERP_HYPER) return kInterp;
     if (!step_ok (pass.scale_x)) return kXStep;
     if (!step_ok (pass.scale_y)) return kYStep;

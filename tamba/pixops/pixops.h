@@ -5,6 +5,7 @@
 // 4 without alpha (a fourth byte that is not alpha).
 //
 // Limits of this engine (refused with a logged precondition, nothing written):
+//  - channel counts other than 3 and 4, and a source without pixels;
 //  - interp_type outside PIXOPS_INTERP_NEAREST..PIXOPS_INTERP_HYPER;
 //  - scale factors that are negative, NaN or infinite, or whose step 65536 / scale is below 1 or
 //    above G_MAXINT (a zero factor is a silent no-op);

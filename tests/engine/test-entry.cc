@@ -154,6 +154,22 @@ TEST (EntryPoints, RefusesBadInterpolationTypesAndScales)
     }
 }
 
+TEST (EntryPoints, RefusesOddChannelCountsAndEmptySources)
+{
+    Buf empty = ramp (4, 4, 3, false);
+    empty.width = 0;
+    const Buf five = ramp (4, 4, 5, false);
+    for (Op op : {Op::kScale, Op::kComposite, Op::kColor}) {
+        Call c;
+        c.op = op;
+        c.overall_alpha = 100;
+        expect_refused (c, empty, ramp (4, 4, 3, false), "src_width > 0 && src_height > 0");
+        expect_refused (c, five, ramp (4, 4, 3, false),
+                        "(src_channels == 3 || src_channels == 4) && "
+                        "(dest_channels == 3 || dest_channels == 4)");
+    }
+}
+
 TEST (EntryPoints, ExtremeButValidScalesWork)
 {
     LogCapture log;

@@ -231,7 +231,8 @@ public:
             const auto slash = name.find ('/');
             const auto it = r.counters.find ("MP/s");
             if (slash == std::string::npos || it == r.counters.end ()) continue;
-            rates_[name.substr (0, slash)][name.substr (slash + 1, name.find ('/', slash + 1) - slash - 1)] =
+            const auto end = name.find ('/', slash + 1);
+            rates_[name.substr (0, slash)][name.substr (slash + 1, end - slash - 1)] =
                 it->second.value;
         }
     }
@@ -245,7 +246,8 @@ public:
                 return it == by_lib.end () ? 0.0 : it->second;
             };
             double best = 0;
-            for (const char *peer : {"pixman", "opencv", "memcpy"}) best = std::max (best, get (peer));
+            for (const char *peer : {"pixman", "opencv", "memcpy"})
+                best = std::max (best, get (peer));
             const auto cell = [] (double v) {
                 char buf[32];
                 std::snprintf (buf, sizeof buf, v > 0 ? "%.0f" : "-", v);

@@ -24,7 +24,10 @@ constexpr std::int64_t floor_div (std::int64_t a, std::int64_t b)
 }
 
 // Ceiling division for a positive divisor, exact for negative dividends too.
-constexpr std::int64_t ceil_div (std::int64_t a, std::int64_t b) { return floor_div (a + b - 1, b); }
+constexpr std::int64_t ceil_div (std::int64_t a, std::int64_t b)
+{
+    return floor_div (a + b - 1, b);
+}
 
 // Trailing zero bits of a non-zero size: the checkerboard squares are 2^shift pixels wide.
 constexpr int trailing_zeros (int size) { return __builtin_ctz (unsigned (size)); }

@@ -37,15 +37,11 @@ guchar *composite_line_color (const int *weights, int n_x, int n_y, guchar *dest
     return dest;
 }
 
-}  // namespace kernels
-
-namespace kernels {
-
 // 2 x 2 filter, RGB to RGB: four weights per phase, rounded to nearest.
 guchar *scale_line_22_33 (const int *weights, int, int, guchar *dest, std::int64_t,
-                               guchar *dest_end, int, int, const guchar *const *src, int,
-                               gboolean, std::int64_t x, std::int64_t x_step, int, int, guint32,
-                               guint32) noexcept
+                          guchar *dest_end, int, int, const guchar *const *src, int, gboolean,
+                          std::int64_t x, std::int64_t x_step, int, int, guint32,
+                          guint32) noexcept
 {
     const guchar *src0 = src[0];
     const guchar *src1 = src[1];
@@ -62,12 +58,10 @@ guchar *scale_line_22_33 (const int *weights, int, int, guchar *dest, std::int64
 }
 
 // 2 x 2 filter, RGBA over a 4-byte destination; divides by 2^24 and stores the source coverage.
-guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest,
-                                           std::int64_t, guchar *dest_end, int, int,
-                                           const guchar *const *src, int src_channels,
-                                           gboolean src_has_alpha, std::int64_t x,
-                                           std::int64_t x_step, int, int, guint32,
-                                           guint32) noexcept
+guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest, std::int64_t,
+                               guchar *dest_end, int, int, const guchar *const *src,
+                               int src_channels, gboolean src_has_alpha, std::int64_t x,
+                               std::int64_t x_step, int, int, guint32, guint32) noexcept
 {
     TAMBA_RETURN_VAL_IF_FAIL (src_channels != 3, "src_channels != 3", dest);
     TAMBA_RETURN_VAL_IF_FAIL (src_has_alpha, "src_has_alpha", dest);

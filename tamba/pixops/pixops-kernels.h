@@ -105,12 +105,12 @@ guchar *scale_line (const int *weights, int n_x, int n_y, guchar *dest, std::int
     for (; dest < dest_end; dest += DestChannels, x += x_step) {
         const int *pixel_weights = weights + fx::phase (x) * matrix;
         if constexpr (SrcAlpha && DestChannels == 4) {
-            write_scaled_alpha (dest, gather<SrcChannels, true, true, Taps> (pixel_weights, n_x, n_y,
-                                                                       src, fx::pixel (x)));
+            write_scaled_alpha (dest, gather<SrcChannels, true, true, Taps> (
+                                          pixel_weights, n_x, n_y, src, fx::pixel (x)));
         } else {
             // Opaque source: plain weights, rounded up.
-            const Sums s = gather<SrcChannels, SrcAlpha, false, Taps> (pixel_weights, n_x, n_y, src,
-                                                                 fx::pixel (x));
+            const Sums s = gather<SrcChannels, SrcAlpha, false, Taps> (pixel_weights, n_x, n_y,
+                                                                       src, fx::pixel (x));
             dest[0] = guchar ((s.r + 0xffff) >> 16);
             dest[1] = guchar ((s.g + 0xffff) >> 16);
             dest[2] = guchar ((s.b + 0xffff) >> 16);

@@ -83,7 +83,8 @@ Case make_case (unsigned index)
     r.scale_x = pick_scale ();
     r.scale_y = pick_scale ();
 
-    const int scaled_w = int (r.src.width * r.scale_x + 1), scaled_h = int (r.src.height * r.scale_y + 1);
+    const int scaled_w = int (r.src.width * r.scale_x + 1);
+    const int scaled_h = int (r.src.height * r.scale_y + 1);
     r.render_x0 = uniform (-6, scaled_w + 6);
     r.render_y0 = uniform (-6, scaled_h + 6);
     r.render_x1 = r.render_x0 + uniform (0, 20);

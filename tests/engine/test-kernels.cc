@@ -34,7 +34,8 @@ guchar *run_one (PixopsLineFunc line, const std::vector<int> &w, int n_x, int n_
 TEST (CheckShift, TrailingZerosOrFallback)
 {
     LogCapture log;
-    const std::array<std::array<int, 2>, 6> cases{{{8, 3}, {12, 2}, {1, 0}, {5, 0}, {6, 1}, {0, 0}}};
+    const std::array<std::array<int, 2>, 6> cases{
+        {{8, 3}, {12, 2}, {1, 0}, {5, 0}, {6, 1}, {0, 0}}};
     for (const auto &c : cases) EXPECT_EQ (get_check_shift (c[0]), c[1]) << c[0];
     EXPECT_TRUE (log.messages ().empty ());
     EXPECT_EQ (get_check_shift (-8), 4);

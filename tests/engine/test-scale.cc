@@ -86,7 +86,8 @@ TEST (ScaleInterface, OffsetsRoundHalvesUp)
         double offset;
         int shift;
     };
-    for (const Case c : {Case{0.4, 0}, Case{0.5, 1}, Case{-0.5, 0}, Case{-1.5, -1}, Case{1.49, 1}}) {
+    const Case cases[] = {{0.4, 0}, {0.5, 1}, {-0.5, 0}, {-1.5, -1}, {1.49, 1}};
+    for (const Case c : cases) {
         const Image dest = make (6, 6, false, 5);
         tamba_scale (src.get (), dest.get (), 2, 2, 1, 1, c.offset, c.offset, 1, 1,
                      GDK_INTERP_NEAREST);

@@ -9,6 +9,7 @@ PACKAGES="
   libx11-dev libxext-dev xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  libpixman-1-dev libopencv-imgproc-dev
   python3
 "
 missing=""

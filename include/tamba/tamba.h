@@ -262,6 +262,60 @@ TAMBA_API Tamba *tamba_loader_get_tamba (TambaLoader *loader);
 TAMBA_API TambaAnimation *tamba_loader_get_animation (TambaLoader *loader);
 
 /* ---------------------------------------------------------------------------------------------
+ * Scaling, compositing and pixel utilities.
+ *
+ * The source, scaled by (scale_x, scale_y), is placed with its top-left corner at
+ * (offset_x, offset_y) of the destination (offsets rounded to whole pixels, halves up); only the
+ * rectangle (dest_x, dest_y, dest_width, dest_height), which must lie inside dest, is written.
+ * Parts of the rectangle beyond the scaled source repeat its edge pixels. Scale factors must be
+ * positive with 65536 / scale in 1..G_MAXINT; a zero factor writes nothing.
+ */
+
+/* Replaces the rectangle with the scaled source. A source with alpha needs a destination with
+ * alpha. */
+TAMBA_API void tamba_scale (const Tamba *src, Tamba *dest, int dest_x, int dest_y, int dest_width,
+                            int dest_height, double offset_x, double offset_y, double scale_x,
+                            double scale_y, GdkInterpType interp_type);
+
+/* Blends the scaled source, at opacity overall_alpha (0..255), over the rectangle. */
+TAMBA_API void tamba_composite (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                int dest_width, int dest_height, double offset_x, double offset_y,
+                                double scale_x, double scale_y, GdkInterpType interp_type,
+                                int overall_alpha);
+
+/* Blends the scaled source over a checkerboard of color1/color2 (0xRRGGBB) squares as wide as the
+ * largest power of two dividing check_size (not 0); (check_x, check_y) are the checkerboard
+ * coordinates of the rectangle's top-left pixel. */
+TAMBA_API void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                      int dest_width, int dest_height, double offset_x,
+                                      double offset_y, double scale_x, double scale_y,
+                                      GdkInterpType interp_type, int overall_alpha, int check_x,
+                                      int check_y, int check_size, guint32 color1,
+                                      guint32 color2);
+
+/* A new image of dest_width x dest_height (with alpha when src has it) holding the whole source
+ * scaled to that size; NULL if it cannot be allocated. */
+TAMBA_API Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest_height,
+                                     GdkInterpType interp_type);
+
+/* A new image of dest_width x dest_height holding the whole source scaled and blended over a
+ * checkerboard that starts with color1 at its top-left corner; NULL if it cannot be allocated. */
+TAMBA_API Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width, int dest_height,
+                                               GdkInterpType interp_type, int overall_alpha,
+                                               int check_size, guint32 color1, guint32 color2);
+
+/* A new RGBA copy of an RGB image, alpha 255 except where substitute_color is set and the pixel
+ * is exactly (r, g, b), which becomes transparent; an RGBA image is simply copied. NULL if memory
+ * runs out. */
+TAMBA_API Tamba *tamba_add_alpha (const Tamba *tamba, gboolean substitute_color, guchar r,
+                                  guchar g, guchar b);
+
+/* Copies the width x height rectangle at (src_x, src_y) of src_tamba to (dest_x, dest_y) of
+ * dest_tamba; both rectangles must lie inside their images. */
+TAMBA_API void tamba_copy_area (const Tamba *src_tamba, int src_x, int src_y, int width,
+                                int height, Tamba *dest_tamba, int dest_x, int dest_y);
+
+/* ---------------------------------------------------------------------------------------------
  * Colour names.
  */
 

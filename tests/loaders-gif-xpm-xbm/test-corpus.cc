@@ -6,11 +6,6 @@
 #include "module-paths.h"
 
 namespace tamba::test {
-// Failures name the file rather than dumping the record's bytes.
-void PrintTo (const CorpusEntry &e, std::ostream *os)
-{
-    *os << e.path << " (" << e.expect << ")";
-}
 
 namespace {
 

@@ -96,8 +96,18 @@ protected:
         return 0;
     }
 
+    // A plain file may end right after its last digit.
+    bool at_end () override
+    {
+        if (state_ == State::kPlain && scanner_.feed (' ') == NumberScanner::Result::kNumber)
+            put_sample (scaled (scanner_.value ()));
+        return row_index_ == height_;
+    }
+
 private:
     enum class State { kMagic, kHeader, kEndComment, kPlain, kRaw };
+
+    guchar scaled (std::uint32_t v) const { return v < scale_.size () ? scale_[v] : 255; }
 
     size_t read_header (const guchar *data, size_t size)
     {
@@ -175,8 +185,7 @@ private:
             const auto r = scanner_.feed (data[i++]);
             if (r == NumberScanner::Result::kBad) return fail ("bad character in the samples"), 0;
             if (r == NumberScanner::Result::kNumber) {
-                const std::uint32_t v = scanner_.value ();
-                put_sample (v < scale_.size () ? scale_[v] : 255);
+                put_sample (scaled (scanner_.value ()));
             }
         }
         return i;

@@ -77,8 +77,16 @@ bool decode_png_rgba (const guchar *data, size_t size, int &width, int &height,
     }
     std::vector<png_bytep> rows;
     if (ok) {
-        rgba.assign (size_t (w) * size_t (h) * 4, 0);
-        rows.resize (h);
+        // The PNG structures must be freed whatever happens, so allocation failure is caught.
+        try {
+            rgba.assign (size_t (w) * size_t (h) * 4, 0);
+            rows.resize (h);
+        } catch (const std::bad_alloc &) {
+            decoder_warning ("ico", "not enough memory for a %ux%u PNG entry", w, h);
+            ok = false;
+        }
+    }
+    if (ok) {
         for (png_uint_32 y = 0; y < h; ++y) rows[y] = rgba.data () + size_t (y) * size_t (w) * 4;
         ok = read_rows (png, info, rows.data ());
     }

@@ -89,7 +89,7 @@ private:
         if (depth_ == 8)
             for (int i = 0; i < 256; ++i) palette_[size_t (i)] = {guchar (i), guchar (i), guchar (i)};
 
-        if (map_type == kRgbMap && depth_ <= 8) {
+        if (map_type == kRgbMap && depth_ <= 8 && map_length > 0) {
             if (map_length % 3 != 0 || map_length / 3 > 256)
                 return fail ("colour map of %u bytes is not 1 to 256 RGB entries", map_length);
             for (auto &c : palette_) c = {0, 0, 0};

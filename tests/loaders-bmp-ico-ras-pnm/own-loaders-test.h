@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "corpus.h"
 #include "log-capture.h"
 
@@ -52,6 +54,20 @@ bool has_warning (const LogCapture &log, const std::string &text);
 void put_le (Bytes &b, std::uint32_t v, int n);
 void put_be (Bytes &b, std::uint32_t v, int n);
 inline void put_text (Bytes &b, const std::string &s) { b.insert (b.end (), s.begin (), s.end ()); }
+
+// Data a module must refuse, and the warning it must give. Instantiated per format; the test
+// itself is in test-own-ras-pnm.cc.
+struct RefusedFile {
+    const char *name;
+    const char *format;
+    Bytes bytes;
+    const char *warning;
+};
+class Refused : public ::testing::TestWithParam<RefusedFile> {};
+inline std::string refused_name (const ::testing::TestParamInfo<RefusedFile> &info)
+{
+    return info.param.name;
+}
 
 }  // namespace tamba::test
 

@@ -135,21 +135,15 @@ TEST_P (RasFormats, DecodesEveryPixel)
 INSTANTIATE_TEST_SUITE_P (Variants, RasFormats, ::testing::ValuesIn (ras_cases ()),
                           [] (const auto &info) { return std::string (info.param.name); });
 
-struct RefusedFile {
-    const char *name;
-    const char *format;
-    Bytes bytes;
-    const char *warning;
-};
-
-class Refused : public ::testing::TestWithParam<RefusedFile> {};
-
 TEST_P (Refused, FailsWithItsWarning)
 {
     const auto &c = GetParam ();
     LogCapture log;
     EXPECT_EQ (decode_all_ways (c.format, c.bytes), nullptr);
     EXPECT_TRUE (has_warning (log, c.warning)) << warnings_text (log);
+    // Progressively the data is refused, or at least never reported as a complete image.
+    const auto p = load_in_pieces (own_module (c.format), c.bytes, 7);
+    EXPECT_FALSE (p.increments_ok && p.image && p.updates >= p.image->height);
 }
 
 Bytes ras_header (std::uint32_t w, std::uint32_t h, std::uint32_t depth, std::uint32_t type,
@@ -188,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P (
                      "pnm: image size 70000x1 is outside the supported range (1 to 65535 per side, "
                      "at most 268435456 pixels)"},
         RefusedFile {"pnm_truncated", "pnm", text ("P6 2 2 255\n.........."), "pnm: premature end of data"}),
-    [] (const auto &info) { return std::string (info.param.name); });
+    refused_name);
 
 // ---------------------------------------------------------------------------------------------
 // PNM

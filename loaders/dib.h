@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pixel-rows.h"
 #include "stream-decoder.h"
 
 namespace tamba::detail {
@@ -179,6 +180,10 @@ public:
         switch (bpp_) {
         case 1: case 2: case 4: case 8: convert_indexed (src, dst, width, n_channels); break;
         case 24:
+            if (n_channels == 3) {
+                bgr_to_rgb (src, dst, size_t (width));
+                break;
+            }
             for (int x = 0; x < width; ++x, src += 3, dst += n_channels) {
                 dst[0] = src[2]; dst[1] = src[1]; dst[2] = src[0];
                 if (n_channels == 4) dst[3] = 255;

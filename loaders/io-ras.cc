@@ -5,6 +5,7 @@
 // they complete.
 #include <array>
 
+#include "pixel-rows.h"
 #include "stream-decoder.h"
 
 namespace tamba::detail {
@@ -128,8 +129,9 @@ private:
             const int bytes = int (depth_ / 8);
             const int pad = bytes - 3;
             const int r = type_ == kFormatRgb ? pad : pad + 2, b = type_ == kFormatRgb ? pad + 2 : pad;
-            if (bytes == 3 && type_ == kFormatRgb) {
-                std::memcpy (dst, src, size_t (w) * 3);
+            if (bytes == 3) {
+                if (type_ == kFormatRgb) std::memcpy (dst, src, size_t (w) * 3);
+                else bgr_to_rgb (src, dst, size_t (w));
                 break;
             }
             for (int x = 0; x < w; ++x, src += bytes, dst += 3) {

@@ -2,6 +2,9 @@
 // per pixel; uncompressed, RLE8, RLE4 and bit fields; bottom-up and top-down. Progressive: rows
 // are reported as they complete, in file order.
 //
+// Bit-field images with an alpha mask keep their alpha, unless it is 0 in every pixel: then the
+// image is opaque (the rows are reported once more when that is known, at the end).
+//
 // RLE bitmaps load with an alpha channel: pixels the stream skips (deltas, early end of line or
 // of bitmap, data that stops between codes) are transparent black.
 #include "dib.h"
@@ -148,13 +151,28 @@ private:
         const int nc = image_->n_channels;
         while (size - used >= size_t (stride_) && row_index_ < info_.height) {
             const int y = image_row (row_index_);
-            converter_.convert (data + used, row (y), image_->width, nc);
+            guchar *out = row (y);
+            converter_.convert (data + used, out, image_->width, nc);
+            if (nc == 4 && !seen_alpha_)
+                for (int x = 0; x < image_->width && !seen_alpha_; ++x) seen_alpha_ = out[4 * x + 3] != 0;
             rows_done (y, 1);
             used += size_t (stride_);
             ++row_index_;
         }
-        if (row_index_ == info_.height) finished ();
+        if (row_index_ == info_.height) {
+            if (nc == 4 && !seen_alpha_) make_opaque ();
+            finished ();
+        }
         return used;
+    }
+
+    // Many writers fill an alpha field with zeros they never meant as transparency; an image
+    // whose alpha is 0 throughout is taken as opaque, and reported again in full.
+    void make_opaque ()
+    {
+        for (int y = 0; y < image_->height; ++y)
+            for (int x = 0; x < image_->width; ++x) row (y)[4 * x + 3] = 255;
+        rows_done (0, image_->height);
     }
 
     // RLE: the current row is complete; moves to the next, finishing after the last.
@@ -231,6 +249,7 @@ private:
     DibPalette palette_;
     size_t palette_bytes_ = 0;
     DibRowConverter converter_;
+    bool seen_alpha_ = false;      // some decoded pixel has alpha above 0
     std::int64_t stride_ = 0;
     std::int64_t row_index_ = 0;   // rows decoded, in file order
     std::int64_t x_ = 0;           // RLE: next column

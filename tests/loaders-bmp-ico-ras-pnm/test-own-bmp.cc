@@ -170,6 +170,10 @@ std::vector<DirectCase> direct_cases ()
          [bits] (std::uint32_t v) { return std::array<std::uint8_t, 4> {bits (v, 8, 4), bits (v, 4, 4), bits (v, 0, 4), bits (v, 12, 4)}; }},
         {"rgba32_v4_alpha_mask", 32, 108, 3, {0xff0000, 0xff00, 0xff, 0xff000000}, true, pattern,
          [] (std::uint32_t v) { return std::array<std::uint8_t, 4> {std::uint8_t (v >> 16), std::uint8_t (v >> 8), std::uint8_t (v), std::uint8_t (v >> 24)}; }},
+        // Alpha that is 0 in every pixel is read as no alpha at all.
+        {"rgba32_all_zero_alpha_is_opaque", 32, 124, 3, {0xff0000, 0xff00, 0xff, 0xff000000}, true,
+         [] (int x, int y) { return pattern (x, y) & 0xffffff; },
+         [] (std::uint32_t v) { return std::array<std::uint8_t, 4> {std::uint8_t (v >> 16), std::uint8_t (v >> 8), std::uint8_t (v), 255}; }},
         {"rgba32_alphabitfields", 32, 40, 6, {0xff, 0xff00, 0xff0000, 0xff000000}, true, pattern,
          [] (std::uint32_t v) { return std::array<std::uint8_t, 4> {std::uint8_t (v), std::uint8_t (v >> 8), std::uint8_t (v >> 16), std::uint8_t (v >> 24)}; }},
         {"rgb32_10_11_11_v2", 32, 52, 3, {0xffe00000, 0x001ffc00, 0x000003ff}, false, pattern,

@@ -9,13 +9,6 @@
 
 #include "own-loaders-test.h"
 
-namespace tamba::test {
-
-// Test names show the file rather than the bytes of the record.
-void PrintTo (const CorpusEntry &e, std::ostream *os) { *os << e.path; }
-
-}  // namespace tamba::test
-
 namespace {
 
 using tamba::test::CorpusEntry;

@@ -178,28 +178,37 @@ void giflib_slurp (benchmark::State &state, const Workload *w)
     report_rate (state, *w);
 }
 
-// Both decoders must read the still to the same pixels, or the timings mean nothing.
-bool decoders_agree ()
+// The pixels of a tamba image are the palette entries of giflib's indices for that image.
+bool same_pixels (const Tamba *image, const GifFileType *gif, int n)
 {
-    const Bytes &file = still ().file;
-    FILE *f = memory_file (file);
-    Tamba *image = gif_module ().entries ().load (f);
-    std::fclose (f);
-    MemoryReader reader {&file, 0};
-    int error = 0;
-    GifFileType *gif = DGifOpen (&reader, read_memory, &error);
-    bool same = image && gif && DGifSlurp (gif) == GIF_OK && gif->ImageCount == 1
-                && image->width == kStillSide && image->height == kStillSide;
-    for (int y = 0; same && y < kStillSide; ++y)
-        for (int x = 0; same && x < kStillSide; ++x) {
-            const GifByteType index = gif->SavedImages[0].RasterBits[size_t (y) * kStillSide + size_t (x)];
-            const GifColorType c = gif->SColorMap->Colors[index];
+    const SavedImage &saved = gif->SavedImages[n];
+    const int width = saved.ImageDesc.Width, height = saved.ImageDesc.Height;
+    if (!image || image->width != width || image->height != height) return false;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const GifColorType c = gif->SColorMap->Colors[saved.RasterBits[size_t (y) * size_t (width) + size_t (x)]];
             const guchar *p = image->pixels + size_t (y) * size_t (image->rowstride)
                               + size_t (x) * size_t (image->n_channels);
-            same = p[0] == c.Red && p[1] == c.Green && p[2] == c.Blue;
+            if (p[0] != c.Red || p[1] != c.Green || p[2] != c.Blue) return false;
         }
+    return true;
+}
+
+// Both decoders must read every frame to the same pixels, or the timings mean nothing.
+bool decoders_agree (const Workload &w)
+{
+    FILE *f = memory_file (w.file);
+    TambaAnimation *a = gif_module ().entries ().load_animation (f);
+    std::fclose (f);
+    MemoryReader reader {&w.file, 0};
+    int error = 0;
+    GifFileType *gif = DGifOpen (&reader, read_memory, &error);
+    bool same = a && gif && DGifSlurp (gif) == GIF_OK && gif->ImageCount == a->n_frames;
+    int n = 0;
+    for (GList *l = same ? a->frames : nullptr; l && same; l = l->next, ++n)
+        same = same_pixels (static_cast<TambaFrame *> (l->data)->tamba, gif, n);
     if (gif) DGifCloseFile (gif, &error);
-    if (image) tamba_unref (image);
+    tamba::test::free_animation (a);
     return same;
 }
 
@@ -213,8 +222,8 @@ int main (int argc, char **argv)
         std::fprintf (stderr, "cannot open %s\n", GIF_MODULE);
         return 1;
     }
-    if (!decoders_agree ()) {
-        std::fprintf (stderr, "tamba and giflib decode the still differently\n");
+    if (!decoders_agree (still ()) || !decoders_agree (animation ())) {
+        std::fprintf (stderr, "tamba and giflib decode the files differently\n");
         return 1;
     }
     benchmark::AddCustomContext ("still bytes", std::to_string (still ().file.size ()));

@@ -7,10 +7,13 @@
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "corpus.h"
 #include "gif-writer.h"

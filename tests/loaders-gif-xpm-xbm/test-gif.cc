@@ -2,154 +2,14 @@
 // transparency, interlacing, clipping, truncated and damaged data, and the LZW bounds.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 
+#include "gif-writer.h"
 #include "log-capture.h"
 #include "module-paths.h"
 
 namespace tamba::test {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-struct GifImage {
-    int x = 0, y = 0, width = 1, height = 1;
-    Bytes indices;            // row by row, in display order
-    bool interlaced = false;
-    bool control = true;      // write a graphic control extension
-    int transparent = -1;
-    int delay = 0;
-    int disposal = 0;
-    Bytes local_table;        // RGB triples; empty for none
-    int min_code_size = 2;
-    Bytes raw_data;           // when set, written instead of the encoded indices
-};
-
-void put16 (Bytes &out, int v)
-{
-    out.push_back (std::uint8_t (v & 255));
-    out.push_back (std::uint8_t (v >> 8));
-}
-
-// Bits of the table size field for a table of n entries (n a power of two, 2..256).
-int table_bits (size_t entries)
-{
-    int bits = 0;
-    while ((size_t (2) << bits) < entries) ++bits;
-    return bits;
-}
-
-// Packs (code, width) pairs LSB first and splits them into data sub-blocks.
-class CodeWriter {
-public:
-    void put (int code, int width)
-    {
-        acc_ |= std::uint32_t (code) << n_;
-        n_ += width;
-        while (n_ >= 8) {
-            bytes_.push_back (std::uint8_t (acc_ & 255));
-            acc_ >>= 8;
-            n_ -= 8;
-        }
-    }
-    Bytes blocks ()
-    {
-        if (n_ > 0) bytes_.push_back (std::uint8_t (acc_));
-        Bytes out;
-        for (size_t i = 0; i < bytes_.size (); i += 255) {
-            const size_t n = std::min<size_t> (255, bytes_.size () - i);
-            out.push_back (std::uint8_t (n));
-            out.insert (out.end (), bytes_.begin () + long (i), bytes_.begin () + long (i + n));
-        }
-        out.push_back (0);
-        return out;
-    }
-
-private:
-    Bytes bytes_;
-    std::uint32_t acc_ = 0;
-    int n_ = 0;
-};
-
-// A real LZW encoder; once the table is full it goes on without clearing, as encoders may.
-Bytes lzw_encode (const Bytes &indices, int min_code_size)
-{
-    const int clear = 1 << min_code_size;
-    CodeWriter w;
-    std::map<std::pair<int, int>, int> table;
-    int next = clear + 2, width = min_code_size + 1;
-    w.put (clear, width);
-    int prefix = -1;
-    for (std::uint8_t c : indices) {
-        if (prefix < 0) {
-            prefix = c;
-            continue;
-        }
-        const auto it = table.find ({prefix, c});
-        if (it != table.end ()) {
-            prefix = it->second;
-            continue;
-        }
-        w.put (prefix, width);
-        if (next < 4096) {
-            table[{prefix, c}] = next++;
-            if (next > (1 << width) && width < 12) ++width;
-        }
-        prefix = c;
-    }
-    if (prefix >= 0) w.put (prefix, width);
-    w.put (clear + 1, width);
-    return w.blocks ();
-}
-
-Bytes interlace_order (const GifImage &im)
-{
-    Bytes out;
-    const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int y = starts[pass]; y < im.height; y += steps[pass])
-            out.insert (out.end (), im.indices.begin () + long (y * im.width),
-                        im.indices.begin () + long ((y + 1) * im.width));
-    return out;
-}
-
-Bytes make_gif (int screen_width, int screen_height, const Bytes &global_table,
-                const std::vector<GifImage> &images, bool trailer = true)
-{
-    Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
-    put16 (out, screen_width);
-    put16 (out, screen_height);
-    out.push_back (global_table.empty () ? 0 : std::uint8_t (0x80 | table_bits (global_table.size () / 3)));
-    out.push_back (0);
-    out.push_back (0);
-    out.insert (out.end (), global_table.begin (), global_table.end ());
-    for (const GifImage &im : images) {
-        if (im.control) {
-            out.insert (out.end (), {0x21, 0xF9, 4});
-            out.push_back (std::uint8_t ((im.disposal << 2) | (im.transparent >= 0 ? 1 : 0)));
-            put16 (out, im.delay);
-            out.push_back (std::uint8_t (im.transparent >= 0 ? im.transparent : 0));
-            out.push_back (0);
-        }
-        out.push_back (0x2C);
-        put16 (out, im.x);
-        put16 (out, im.y);
-        put16 (out, im.width);
-        put16 (out, im.height);
-        std::uint8_t flags = im.interlaced ? 0x40 : 0;
-        if (!im.local_table.empty ()) flags |= std::uint8_t (0x80 | table_bits (im.local_table.size () / 3));
-        out.push_back (flags);
-        out.insert (out.end (), im.local_table.begin (), im.local_table.end ());
-        out.push_back (std::uint8_t (im.min_code_size));
-        const Bytes data = !im.raw_data.empty () ? im.raw_data
-                           : lzw_encode (im.interlaced ? interlace_order (im) : im.indices,
-                                         im.min_code_size);
-        out.insert (out.end (), data.begin (), data.end ());
-    }
-    if (trailer) out.push_back (0x3B);
-    return out;
-}
 
 // Black, white, red, green.
 const Bytes kTable4 = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 255, 0};
@@ -404,18 +264,21 @@ TEST (GifModule, TruncatedDataKeepsWhatWasDecoded)
     EXPECT_TRUE (log.warnings ().empty ());
 }
 
-TEST (GifModule, FullLzwTableWithoutClearDecodes)
+TEST (GifModule, FullLzwTableDecodesWithAndWithoutClear)
 {
-    // 256 colours of noise fill all 4096 codes long before the end; the encoder never clears.
+    // 256 colours of noise fill all 4096 codes long before the end; the encoder either keeps
+    // the full table or clears it, each time the table fills.
     Bytes table;
     for (int i = 0; i < 256; ++i) table.insert (table.end (), {std::uint8_t (i), std::uint8_t (255 - i), std::uint8_t (i / 2)});
     GifImage im = noise (150, 120, 256, 11);
     im.min_code_size = 8;
-    const Bytes file = make_gif (150, 120, table, {im});
-    for (size_t piece : kPieceSizes) {
-        Progressive p = load_in_pieces (gif_module (), file, piece ? piece : file.size ());
-        ASSERT_EQ (p.frames.size (), 1u);
-        expect_indices (p.frames[0]->tamba, im.indices, 150, table);
+    for (FullTable full : {FullTable::Keep, FullTable::Clear}) {
+        const Bytes file = make_gif (150, 120, table, {im}, true, full);
+        for (size_t piece : kPieceSizes) {
+            Progressive p = load_in_pieces (gif_module (), file, piece ? piece : file.size ());
+            ASSERT_EQ (p.frames.size (), 1u);
+            expect_indices (p.frames[0]->tamba, im.indices, 150, table);
+        }
     }
 }
 

@@ -1,0 +1,212 @@
+// PNG loader module on libpng's push reader. Whole-file loading feeds the file through the same
+// reader as progressive loading, so both give the same pixels whatever the piece sizes.
+#include <png.h>
+
+#include <cstring>
+#include <new>
+
+#include "libcodec-support.h"
+
+namespace {
+
+using tamba::detail::ProgressSink;
+
+constexpr char kFormat[] = "PNG";
+
+// One decode. libpng reports errors by longjmp to the setjmp in feed(); nothing that needs a
+// destructor lives on the stack between the two.
+class PngDecode {
+public:
+    explicit PngDecode (const ProgressSink &sink) noexcept : sink_ (sink) {}
+    ~PngDecode ()
+    {
+        if (png_) png_destroy_read_struct (&png_, &info_, nullptr);
+        if (image_) tamba_unref (image_);
+    }
+    PngDecode (const PngDecode &) = delete;
+    PngDecode &operator= (const PngDecode &) = delete;
+
+    bool start () noexcept;
+    // Hands bytes to libpng; false (with one warning) once the data is found bad.
+    bool feed (const guchar *data, size_t size) noexcept;
+    // The finished image (the caller's reference), or NULL with a warning.
+    Tamba *finish () noexcept;
+
+private:
+    static void on_error (png_structp png, png_const_charp message);
+    static void on_warning (png_structp, png_const_charp) {}
+    static void on_info (png_structp png, png_infop info);
+    static void on_row (png_structp png, png_bytep row, png_uint_32 row_num, int pass);
+    static void on_end (png_structp png, png_infop info);
+
+    void fail (const char *reason) noexcept
+    {
+        if (!failed_) tamba::detail::warn_load_failed (kFormat, reason);
+        failed_ = true;
+    }
+
+    ProgressSink sink_;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    Tamba *image_ = nullptr;
+    int passes_ = 1;
+    bool ended_ = false;
+    bool failed_ = false;
+    char error_[200] = "";
+};
+
+void PngDecode::on_error (png_structp png, png_const_charp message)
+{
+    auto *self = static_cast<PngDecode *> (png_get_error_ptr (png));
+    tamba::detail::keep_message (self->error_, message);
+    png_longjmp (png, 1);
+}
+
+void PngDecode::on_info (png_structp png, png_infop info)
+{
+    auto *self = static_cast<PngDecode *> (png_get_progressive_ptr (png));
+    const png_uint_32 width = png_get_image_width (png, info);
+    const png_uint_32 height = png_get_image_height (png, info);
+    if (!tamba::detail::image_size_allowed (width, height))
+        png_error (png, tamba::detail::kTooLargeMessage);
+
+    // Everything becomes 8-bit RGB or RGBA: palettes and low bit depths expand, tRNS becomes
+    // alpha, 16-bit samples are scaled with rounding (not truncated). No gamma is applied.
+    png_set_expand (png);
+    png_set_scale_16 (png);
+    png_set_gray_to_rgb (png);
+    self->passes_ = png_set_interlace_handling (png);
+    png_read_update_info (png, info);
+
+    const int channels = png_get_channels (png, info);
+    if ((channels != 3 && channels != 4) || png_get_bit_depth (png, info) != 8)
+        png_error (png, "unsupported pixel layout");
+    Tamba *image = tamba_new (GDK_COLORSPACE_RGB, channels == 4, 8, int (width), int (height));
+    if (!image) png_error (png, tamba::detail::kNoMemoryMessage);
+    // Interlaced rows are combined into what the earlier passes left, so start from defined
+    // pixels.
+    if (self->passes_ > 1)
+        std::memset (image->pixels, 0, size_t (image->rowstride) * size_t (image->height));
+    self->image_ = image;
+    self->sink_.prepared (image);
+}
+
+void PngDecode::on_row (png_structp png, png_bytep row, png_uint_32 row_num, int)
+{
+    auto *self = static_cast<PngDecode *> (png_get_progressive_ptr (png));
+    Tamba *image = self->image_;
+    // Rows a pass leaves unchanged come as NULL.
+    if (!row || !image || row_num >= png_uint_32 (image->height)) return;
+    guchar *dest = image->pixels + size_t (row_num) * size_t (image->rowstride);
+    if (self->passes_ > 1)
+        png_progressive_combine_row (png, dest, row);
+    else
+        std::memcpy (dest, row, size_t (image->width) * size_t (image->n_channels));
+    self->sink_.updated (image, 0, row_num, guint (image->width), 1);
+}
+
+void PngDecode::on_end (png_structp png, png_infop)
+{
+    static_cast<PngDecode *> (png_get_progressive_ptr (png))->ended_ = true;
+}
+
+bool PngDecode::start () noexcept
+{
+    png_ = png_create_read_struct (PNG_LIBPNG_VER_STRING, this, on_error, on_warning);
+    if (png_) info_ = png_create_info_struct (png_);
+    if (!info_) {
+        fail (tamba::detail::kNoMemoryMessage);
+        return false;
+    }
+    if (setjmp (png_jmpbuf (png_))) {
+        fail (error_);
+        return false;
+    }
+    // libpng's own default refuses sides above a million; the module's limit is the rule here.
+    png_set_user_limits (png_, png_uint_32 (tamba::detail::kMaxImageSide),
+                         png_uint_32 (tamba::detail::kMaxImageSide));
+    png_set_progressive_read_fn (png_, this, on_info, on_row, on_end);
+    return true;
+}
+
+bool PngDecode::feed (const guchar *data, size_t size) noexcept
+{
+    if (failed_) return false;
+    // Bytes after the end of the image are ignored.
+    if (ended_ || size == 0) return true;
+    if (setjmp (png_jmpbuf (png_))) {
+        fail (error_);
+        return false;
+    }
+    png_process_data (png_, info_, const_cast<guchar *> (data), size);
+    return true;
+}
+
+Tamba *PngDecode::finish () noexcept
+{
+    if (failed_) return nullptr;
+    if (!ended_) {
+        fail (image_ ? "the file ends before the image data is complete"
+                     : "the file ends before the image header");
+        return nullptr;
+    }
+    Tamba *image = image_;
+    image_ = nullptr;
+    return image;
+}
+
+}  // namespace
+
+extern "C" {
+
+G_MODULE_EXPORT Tamba *tamba__png_image_load (FILE *f);
+G_MODULE_EXPORT gpointer tamba__png_image_begin_load (TambaPrepareFunc prepare_func,
+                                                      TambaUpdateFunc update_func,
+                                                      TambaFrameDoneFunc frame_done_func,
+                                                      TambaAnimationDoneFunc anim_done_func,
+                                                      gpointer user_data);
+G_MODULE_EXPORT void tamba__png_image_stop_load (gpointer context);
+G_MODULE_EXPORT gboolean tamba__png_image_load_increment (gpointer context, const guchar *buf,
+                                                          guint size);
+
+Tamba *tamba__png_image_load (FILE *f)
+{
+    PngDecode decode ({});
+    if (!decode.start ()) return nullptr;
+    guchar chunk[65536];
+    size_t n;
+    while ((n = std::fread (chunk, 1, sizeof chunk, f)) > 0)
+        if (!decode.feed (chunk, n)) return nullptr;
+    return decode.finish ();
+}
+
+gpointer tamba__png_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
+                                      TambaFrameDoneFunc, TambaAnimationDoneFunc,
+                                      gpointer user_data)
+{
+    auto *decode = new (std::nothrow) PngDecode ({prepare_func, update_func, user_data});
+    if (decode && !decode->start ()) {
+        delete decode;
+        return nullptr;
+    }
+    return decode;
+}
+
+void tamba__png_image_stop_load (gpointer context)
+{
+    auto *decode = static_cast<PngDecode *> (context);
+    if (!decode) return;
+    // The loader holds its own reference since prepare; the module's goes with the decode.
+    Tamba *image = decode->finish ();
+    if (image) tamba_unref (image);
+    delete decode;
+}
+
+gboolean tamba__png_image_load_increment (gpointer context, const guchar *buf, guint size)
+{
+    auto *decode = static_cast<PngDecode *> (context);
+    if (!decode || (!buf && size)) return FALSE;
+    return decode->feed (buf, size);
+}
+
+}  // extern "C"

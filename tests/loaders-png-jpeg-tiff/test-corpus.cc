@@ -51,7 +51,7 @@ void make_white_transparent (Pam &ref)
 }
 
 // The largest JPEG sample difference seen over the run, reported at the end.
-int g_jpeg_max_diff = 0;
+int g_jpeg_max_diff = -1;
 
 class CorpusFile : public ::testing::TestWithParam<CorpusEntry> {};
 
@@ -141,7 +141,7 @@ TEST (Corpus, FolderPresent)
 class JpegDiffReport : public ::testing::EmptyTestEventListener {
     void OnTestProgramEnd (const ::testing::UnitTest &) override
     {
-        if (g_jpeg_max_diff > 0)
+        if (g_jpeg_max_diff >= 0)
             std::printf ("largest JPEG sample difference from the references: %d\n",
                          g_jpeg_max_diff);
     }

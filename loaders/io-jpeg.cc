@@ -187,10 +187,11 @@ bool JpegDecode::feed (const guchar *data, size_t size) noexcept
 
 Tamba *JpegDecode::finish () noexcept
 {
-    if (stage_ != Stage::kDone && stage_ != Stage::kFailed) {
+    if (stage_ == Stage::kHeader) {
+        fail ("the file ends before the image header");
+    } else if (stage_ != Stage::kDone && stage_ != Stage::kFailed) {
         source_.at_end = true;
         run ();
-        if (stage_ == Stage::kHeader) fail ("the file ends before the image header");
     }
     if (stage_ != Stage::kDone) return nullptr;
     Tamba *image = image_;

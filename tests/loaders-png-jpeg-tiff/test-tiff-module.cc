@@ -177,6 +177,7 @@ INSTANTIATE_TEST_SUITE_P (
         TiffCase {"rgb16_deflate", 3, 16, Alpha::kNone, false, false, COMPRESSION_ADOBE_DEFLATE},
         TiffCase {"grey8_packbits", 1, 8, Alpha::kNone, false, false, COMPRESSION_PACKBITS},
         TiffCase {"grey16", 1, 16, Alpha::kNone, false, false, COMPRESSION_NONE},
+        TiffCase {"grey16_clipped_tiles", 1, 16, Alpha::kNone, false, true, COMPRESSION_LZW},
         TiffCase {"rgba8_unassociated", 3, 8, Alpha::kUnassociated, false, false, COMPRESSION_LZW},
         TiffCase {"rgba8_unassociated_planes", 3, 8, Alpha::kUnassociated, true, false, COMPRESSION_NONE},
         TiffCase {"rgba16_unassociated", 3, 16, Alpha::kUnassociated, false, false, COMPRESSION_NONE},

@@ -50,6 +50,7 @@ private:
     png_infop info_ = nullptr;
     Tamba *image_ = nullptr;
     int passes_ = 1;
+    bool rows_complete_ = false;  // the last row of the last pass has been delivered
     bool ended_ = false;
     bool failed_ = false;
     char error_[200] = "";
@@ -104,10 +105,14 @@ void PngDecode::on_info (png_structp png, png_infop info)
     self->sink_.prepared (image);
 }
 
-void PngDecode::on_row (png_structp png, png_bytep row, png_uint_32 row_num, int)
+void PngDecode::on_row (png_structp png, png_bytep row, png_uint_32 row_num, int pass)
 {
     auto *self = static_cast<PngDecode *> (png_get_progressive_ptr (png));
     Tamba *image = self->image_;
+    // libpng calls back for every row of every pass (Adam7's last pass is 6), so the image is
+    // whole once the last row of the last pass has come; IEND alone does not prove that.
+    if (image && row_num + 1 == png_uint_32 (image->height) && pass == (self->passes_ > 1 ? 6 : 0))
+        self->rows_complete_ = true;
     // Rows a pass leaves unchanged come as NULL.
     if (!row || !image || row_num >= png_uint_32 (image->height)) return;
     guchar *dest = image->pixels + size_t (row_num) * size_t (image->rowstride);
@@ -158,9 +163,8 @@ bool PngDecode::feed (const guchar *data, size_t size) noexcept
 Tamba *PngDecode::finish () noexcept
 {
     if (failed_) return nullptr;
-    if (!ended_) {
-        fail (image_ ? "the file ends before the image data is complete"
-                     : "the file ends before the image header");
+    if (!rows_complete_) {
+        fail (image_ ? "the image data is incomplete" : "the file ends before the image header");
         return nullptr;
     }
     Tamba *image = image_;

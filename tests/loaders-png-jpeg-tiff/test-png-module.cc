@@ -203,8 +203,8 @@ Bytes chunk (const char *type, const Bytes &data)
                png_byte (data.size () >> 8), png_byte (data.size ())};
     for (int i = 0; i < 4; ++i) out.push_back (png_byte (type[i]));
     for (png_byte b : data) out.push_back (b);
-    const uLong crc = crc32 (crc32 (0, reinterpret_cast<const Bytef *> (type), 4), data.data (),
-                             uInt (data.size ()));
+    // The CRC covers the type and the data.
+    const uLong crc = crc32 (0, out.data () + 4, uInt (out.size () - 4));
     for (int shift : {24, 16, 8, 0}) out.push_back (png_byte (crc >> shift));
     return out;
 }
@@ -228,6 +228,23 @@ TEST_P (PngFailures, GiveNullAndOneWarning)
     expect_whole_file_failure (png_module (), GetParam ());
 }
 
+// A well-formed file whose compressed data holds only the first half of the rows.
+Bytes png_with_short_data (bool interlaced)
+{
+    Bytes out {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    const Bytes ihdr {0, 0, 0, 8, 0, 0, 0, 8, 8, 0, 0, 0, png_byte (interlaced ? 1 : 0)};
+    Bytes raw;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x <= 8; ++x) raw.push_back (png_byte (x == 0 ? 0 : y * 10));
+    Bytes idat (compressBound (uLong (raw.size ())));
+    uLongf size = uLongf (idat.size ());
+    compress (idat.data (), &size, raw.data (), uLong (raw.size ()));
+    idat.resize (size);
+    for (const Bytes &c : {chunk ("IHDR", ihdr), chunk ("IDAT", idat), chunk ("IEND", {})})
+        for (png_byte b : c) out.push_back (b);
+    return out;
+}
+
 Bytes first_bytes (Bytes bytes, size_t n)
 {
     bytes.resize (n);
@@ -247,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (
         ExpectedFailure {"over_pixel_limit", png_with_size (20000, 20000), "larger than the supported"},
         ExpectedFailure {"over_side_limit", png_with_size ((1u << 24) + 1, 1), "exceeds user limit"},
-        ExpectedFailure {"truncated", truncated_png (), "ends before the image data is complete"},
+        ExpectedFailure {"truncated", truncated_png (), "the image data is incomplete"},
+        ExpectedFailure {"short_image_data", png_with_short_data (false), "incomplete"},
+        ExpectedFailure {"short_interlaced_image_data", png_with_short_data (true), "PNG"},
         ExpectedFailure {"header_only", first_bytes (png_with_size (8, 8), 20), "ends before the image header"}),
     [] (const auto &info) { return std::string (info.param.name); });
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unistd.h>
 #include <vector>
 
 #include "libcodec-support.h"
@@ -90,16 +91,37 @@ int on_tiff_warning (TIFF *, void *, const char *, const char *, va_list)
     return 1;
 }
 
+// Per-file message handlers, so nothing reaches libtiff's process-wide ones (stderr).
+struct TiffOptions {
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc ();
+    explicit TiffOptions (Messages &messages)
+    {
+        if (!options) return;
+        TIFFOpenOptionsSetErrorHandlerExtR (options, on_tiff_error, &messages);
+        TIFFOpenOptionsSetWarningHandlerExtR (options, on_tiff_warning, &messages);
+    }
+    ~TiffOptions () { TIFFOpenOptionsFree (options); }
+    TiffOptions (const TiffOptions &) = delete;
+    TiffOptions &operator= (const TiffOptions &) = delete;
+};
+
 TIFF *open_memory_tiff (MemoryFile &file, Messages &messages)
 {
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc ();
-    if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR (options, on_tiff_error, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR (options, on_tiff_warning, &messages);
-    TIFF *tif = TIFFClientOpenExt ("TIFF data", "r", &file, memory_read, memory_write,
-                                   memory_seek, memory_close, memory_size, memory_map,
-                                   memory_unmap, options);
-    TIFFOpenOptionsFree (options);
+    TiffOptions options (messages);
+    if (!options.options) return nullptr;
+    return TIFFClientOpenExt ("TIFF data", "r", &file, memory_read, memory_write, memory_seek,
+                              memory_close, memory_size, memory_map, memory_unmap,
+                              options.options);
+}
+
+// libtiff maps a regular file itself and closes the descriptor it is given, so it gets a copy.
+TIFF *open_fd_tiff (int fd, Messages &messages)
+{
+    TiffOptions options (messages);
+    const int own_fd = options.options ? dup (fd) : -1;
+    if (own_fd < 0) return nullptr;
+    TIFF *tif = TIFFFdOpenExt (own_fd, "TIFF file", "r", options.options);
+    if (!tif) close (own_fd);
     return tif;
 }
 
@@ -235,12 +257,10 @@ Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool
                                 int (rowstride), free_pixels, nullptr);
 }
 
-// Decodes the first directory of the TIFF in data; NULL (with one warning) on failure.
-Tamba *decode_tiff (const guchar *data, size_t size)
+// Decodes the first directory of an opened TIFF and closes it; NULL (with one warning) on
+// failure, including a failed open (tif NULL).
+Tamba *read_first_directory (TIFF *tif, const Messages &messages)
 {
-    MemoryFile file {data, toff_t (size)};
-    Messages messages;
-    TIFF *tif = open_memory_tiff (file, messages);
     if (!tif) {
         tamba::detail::warn_load_failed (
             kFormat, messages.first_error[0] ? messages.first_error : "not a readable TIFF file");
@@ -281,10 +301,52 @@ Tamba *decode_tiff (const guchar *data, size_t size)
     return image;
 }
 
-// A progressive load: the bytes so far.
-struct TiffProgress {
-    ProgressSink sink;
-    std::vector<guchar> bytes;
+Tamba *decode_tiff (const guchar *data, size_t size)
+{
+    MemoryFile file {data, toff_t (size)};
+    Messages messages;
+    return read_first_directory (open_memory_tiff (file, messages), messages);
+}
+
+// A progressive load: the bytes so far, in a buffer grown with realloc, which for large
+// buffers moves pages instead of copying bytes.
+class TiffProgress {
+public:
+    explicit TiffProgress (const ProgressSink &sink) noexcept : sink_ (sink) {}
+    ~TiffProgress () { std::free (data_); }
+    TiffProgress (const TiffProgress &) = delete;
+    TiffProgress &operator= (const TiffProgress &) = delete;
+
+    bool append (const guchar *bytes, size_t count) noexcept
+    {
+        if (count > capacity_ - size_) {
+            if (count > SIZE_MAX / 2 - size_) return false;
+            const size_t wanted = std::max ({size_ + count, capacity_ * 2, size_t (65536)});
+            auto *grown = static_cast<guchar *> (std::realloc (data_, wanted));
+            if (!grown) return false;
+            data_ = grown;
+            capacity_ = wanted;
+        }
+        std::memcpy (data_ + size_, bytes, count);
+        size_ += count;
+        return true;
+    }
+
+    // Decodes what arrived and shows it; a failure has been warned about.
+    void finish () const
+    {
+        Tamba *image = decode_tiff (data_, size_);
+        if (!image) return;
+        sink_.prepared (image);
+        sink_.updated (image, 0, 0, guint (image->width), guint (image->height));
+        tamba_unref (image);
+    }
+
+private:
+    ProgressSink sink_;
+    guchar *data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
 };
 
 }  // namespace
@@ -303,6 +365,12 @@ G_MODULE_EXPORT gboolean tamba__tiff_image_load_increment (gpointer context, con
 
 Tamba *tamba__tiff_image_load (FILE *f)
 {
+    // libtiff reads a seekable file itself; anything else is read into memory first.
+    const int fd = fileno (f);
+    if (fd >= 0 && lseek (fd, 0, SEEK_SET) == 0) {
+        Messages messages;
+        return read_first_directory (open_fd_tiff (fd, messages), messages);
+    }
     std::vector<guchar> bytes;
     if (!tamba::detail::read_stream (f, bytes)) {
         tamba::detail::warn_load_failed (kFormat, "the file could not be read");
@@ -315,19 +383,14 @@ gpointer tamba__tiff_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdat
                                        TambaFrameDoneFunc, TambaAnimationDoneFunc,
                                        gpointer user_data)
 {
-    return new (std::nothrow) TiffProgress {{prepare_func, update_func, user_data}, {}};
+    return new (std::nothrow) TiffProgress ({prepare_func, update_func, user_data});
 }
 
 void tamba__tiff_image_stop_load (gpointer context)
 {
     auto *progress = static_cast<TiffProgress *> (context);
     if (!progress) return;
-    Tamba *image = decode_tiff (progress->bytes.data (), progress->bytes.size ());
-    if (image) {
-        progress->sink.prepared (image);
-        progress->sink.updated (image, 0, 0, guint (image->width), guint (image->height));
-        tamba_unref (image);
-    }
+    progress->finish ();
     delete progress;
 }
 
@@ -335,9 +398,7 @@ gboolean tamba__tiff_image_load_increment (gpointer context, const guchar *buf, 
 {
     auto *progress = static_cast<TiffProgress *> (context);
     if (!progress || (!buf && size)) return FALSE;
-    try {
-        progress->bytes.insert (progress->bytes.end (), buf, buf + size);
-    } catch (const std::bad_alloc &) {
+    if (!progress->append (buf, size)) {
         tamba::detail::warn_load_failed (kFormat, tamba::detail::kNoMemoryMessage);
         return FALSE;
     }

@@ -315,42 +315,24 @@ G_MODULE_EXPORT gboolean tamba__jpeg_image_load_increment (gpointer context, con
 
 Tamba *tamba__jpeg_image_load (FILE *f)
 {
-    JpegDecode decode ({});
-    if (!decode.start ()) return nullptr;
-    guchar chunk[65536];
-    size_t n;
-    while ((n = std::fread (chunk, 1, sizeof chunk, f)) > 0)
-        if (!decode.feed (chunk, n)) return nullptr;
-    return decode.finish ();
+    return tamba::detail::load_through_decoder<JpegDecode> (f);
 }
 
 gpointer tamba__jpeg_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
                                        TambaFrameDoneFunc, TambaAnimationDoneFunc,
                                        gpointer user_data)
 {
-    auto *decode = new (std::nothrow) JpegDecode ({prepare_func, update_func, user_data});
-    if (decode && !decode->start ()) {
-        delete decode;
-        return nullptr;
-    }
-    return decode;
+    return tamba::detail::begin_decoder<JpegDecode> (prepare_func, update_func, user_data);
 }
 
 void tamba__jpeg_image_stop_load (gpointer context)
 {
-    auto *decode = static_cast<JpegDecode *> (context);
-    if (!decode) return;
-    // The loader holds its own reference since prepare; the module's goes with the decode.
-    Tamba *image = decode->finish ();
-    if (image) tamba_unref (image);
-    delete decode;
+    tamba::detail::stop_decoder<JpegDecode> (context);
 }
 
 gboolean tamba__jpeg_image_load_increment (gpointer context, const guchar *buf, guint size)
 {
-    auto *decode = static_cast<JpegDecode *> (context);
-    if (!decode || (!buf && size)) return FALSE;
-    return decode->feed (buf, size);
+    return tamba::detail::feed_decoder<JpegDecode> (context, buf, size);
 }
 
 }  // extern "C"

@@ -188,42 +188,24 @@ G_MODULE_EXPORT gboolean tamba__png_image_load_increment (gpointer context, cons
 
 Tamba *tamba__png_image_load (FILE *f)
 {
-    PngDecode decode ({});
-    if (!decode.start ()) return nullptr;
-    guchar chunk[65536];
-    size_t n;
-    while ((n = std::fread (chunk, 1, sizeof chunk, f)) > 0)
-        if (!decode.feed (chunk, n)) return nullptr;
-    return decode.finish ();
+    return tamba::detail::load_through_decoder<PngDecode> (f);
 }
 
 gpointer tamba__png_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
                                       TambaFrameDoneFunc, TambaAnimationDoneFunc,
                                       gpointer user_data)
 {
-    auto *decode = new (std::nothrow) PngDecode ({prepare_func, update_func, user_data});
-    if (decode && !decode->start ()) {
-        delete decode;
-        return nullptr;
-    }
-    return decode;
+    return tamba::detail::begin_decoder<PngDecode> (prepare_func, update_func, user_data);
 }
 
 void tamba__png_image_stop_load (gpointer context)
 {
-    auto *decode = static_cast<PngDecode *> (context);
-    if (!decode) return;
-    // The loader holds its own reference since prepare; the module's goes with the decode.
-    Tamba *image = decode->finish ();
-    if (image) tamba_unref (image);
-    delete decode;
+    tamba::detail::stop_decoder<PngDecode> (context);
 }
 
 gboolean tamba__png_image_load_increment (gpointer context, const guchar *buf, guint size)
 {
-    auto *decode = static_cast<PngDecode *> (context);
-    if (!decode || (!buf && size)) return FALSE;
-    return decode->feed (buf, size);
+    return tamba::detail::feed_decoder<PngDecode> (context, buf, size);
 }
 
 }  // extern "C"

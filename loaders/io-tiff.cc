@@ -222,6 +222,40 @@ void free_pixels (guchar *pixels, gpointer)
     std::free (pixels);
 }
 
+// One raster row to R, G, B[, A] bytes at dest, which never lies after the row itself.
+void convert_row (const guint32 *src, guchar *dest, size_t width, bool alpha, bool associated)
+{
+    const size_t n_channels = alpha ? 4 : 3;
+    for (size_t x = 0; x < width; ++x, dest += n_channels) {
+        const guint32 v = src[x];
+        const guint32 a = TIFFGetA (v);
+        guint32 r = TIFFGetR (v), g = TIFFGetG (v), b = TIFFGetB (v);
+        if (associated && a != 0 && a != 255) {
+            r = unpremultiply (r, a);
+            g = unpremultiply (g, a);
+            b = unpremultiply (b, a);
+        }
+        dest[0] = guchar (r);
+        dest[1] = guchar (g);
+        dest[2] = guchar (b);
+        if (alpha) dest[3] = guchar (a);
+    }
+}
+
+// Little-endian RGBA words to RGB bytes, four pixels (three words) at a time; every source
+// word is read before the group's bytes are written over it.
+void pack_row_rgb_le (const guint32 *src, guchar *dest, size_t width)
+{
+    size_t x = 0;
+    for (; x + 4 <= width; x += 4, src += 4, dest += 12) {
+        const guint32 p0 = src[0], p1 = src[1], p2 = src[2], p3 = src[3];
+        const guint32 words[3] = {(p0 & 0xFFFFFF) | (p1 << 24), ((p1 >> 8) & 0xFFFF) | (p2 << 16),
+                                  ((p2 >> 16) & 0xFF) | (p3 << 8)};
+        std::memcpy (dest, words, sizeof words);
+    }
+    convert_row (src, dest, width - x, false, false);
+}
+
 // Turns libtiff's packed raster (top row first) into the image's byte layout, in place: rows
 // only ever move towards the start, so nothing is overwritten before it is read.
 Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool associated)
@@ -229,22 +263,14 @@ Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool
     const size_t n_channels = alpha ? 4 : 3;
     const size_t rowstride = (size_t (width) * n_channels + 3) & ~size_t (3);
     auto *bytes = reinterpret_cast<guchar *> (raster);
-    for (size_t y = 0; y < size_t (height); ++y) {
-        const guint32 *src = raster + y * size_t (width);
-        guchar *dest = bytes + y * rowstride;
-        for (size_t x = 0; x < size_t (width); ++x, dest += n_channels) {
-            const guint32 v = src[x];
-            const guint32 a = TIFFGetA (v);
-            guint32 r = TIFFGetR (v), g = TIFFGetG (v), b = TIFFGetB (v);
-            if (associated && a != 0 && a != 255) {
-                r = unpremultiply (r, a);
-                g = unpremultiply (g, a);
-                b = unpremultiply (b, a);
-            }
-            dest[0] = guchar (r);
-            dest[1] = guchar (g);
-            dest[2] = guchar (b);
-            if (alpha) dest[3] = guchar (a);
+    const bool little_endian = G_BYTE_ORDER == G_LITTLE_ENDIAN;
+    // Straight RGBA words on a little-endian machine already are the image's bytes.
+    if (!(little_endian && alpha && !associated)) {
+        for (size_t y = 0; y < size_t (height); ++y) {
+            const guint32 *src = raster + y * size_t (width);
+            guchar *dest = bytes + y * rowstride;
+            if (little_endian && !alpha) pack_row_rgb_le (src, dest, size_t (width));
+            else convert_row (src, dest, size_t (width), alpha, associated);
         }
     }
     guchar *pixels = bytes;

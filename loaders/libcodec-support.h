@@ -70,6 +70,50 @@ struct ProgressSink {
     }
 };
 
+// The entry points of a module whose decoder takes bytes as they come: Decode has a
+// constructor from a ProgressSink, start(), feed(bytes, size) and finish() (the finished image
+// with the caller's reference, or NULL), each reporting its own failure.
+template <class Decode>
+Tamba *load_through_decoder (FILE *f) noexcept
+{
+    Decode decode (ProgressSink {});
+    if (!decode.start ()) return nullptr;
+    guchar chunk[65536];
+    size_t n;
+    while ((n = std::fread (chunk, 1, sizeof chunk, f)) > 0)
+        if (!decode.feed (chunk, n)) return nullptr;
+    return decode.finish ();
+}
+
+template <class Decode>
+gpointer begin_decoder (TambaPrepareFunc prepare, TambaUpdateFunc update, gpointer user_data) noexcept
+{
+    auto *decode = new (std::nothrow) Decode (ProgressSink {prepare, update, user_data});
+    if (decode && !decode->start ()) {
+        delete decode;
+        return nullptr;
+    }
+    return decode;
+}
+
+template <class Decode>
+void stop_decoder (gpointer context) noexcept
+{
+    auto *decode = static_cast<Decode *> (context);
+    if (!decode) return;
+    // The loader took its own reference at prepare; the module's goes with the decoder.
+    if (Tamba *image = decode->finish ()) tamba_unref (image);
+    delete decode;
+}
+
+template <class Decode>
+gboolean feed_decoder (gpointer context, const guchar *buf, guint size) noexcept
+{
+    auto *decode = static_cast<Decode *> (context);
+    if (!decode || (!buf && size)) return FALSE;
+    return decode->feed (buf, size);
+}
+
 }  // namespace tamba::detail
 
 #endif  // TAMBA_LOADERS_LIBCODEC_SUPPORT_H

@@ -48,6 +48,19 @@ void expect_whole_file_failure (const Module &module, const ExpectedFailure &fai
     EXPECT_EQ (warnings[0].find ('\n'), std::string::npos) << warnings[0];
 }
 
+gpointer begin_observed (const Module &module, Observed &observed)
+{
+    return module.entries ().begin_load (
+        [] (Tamba *, gpointer data) { static_cast<Observed *> (data)->prepared++; },
+        [] (Tamba *, guint, guint, guint width, guint height, gpointer data) {
+            auto *seen = static_cast<Observed *> (data);
+            seen->updates++;
+            seen->last_width = width;
+            seen->last_height = height;
+        },
+        nullptr, nullptr, &observed);
+}
+
 std::vector<int> pixel_at (const Tamba *image, int x, int y)
 {
     const guchar *p = image->pixels + size_t (y) * size_t (image->rowstride)

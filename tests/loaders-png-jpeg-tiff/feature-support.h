@@ -32,6 +32,16 @@ struct ExpectedFailure {
 // Whole-file loading gives NULL and exactly one one-line warning containing warning_part.
 void expect_whole_file_failure (const Module &module, const ExpectedFailure &failure);
 
+// What a hand-driven progressive load reported.
+struct Observed {
+    int prepared = 0;
+    int updates = 0;
+    guint last_width = 0, last_height = 0;
+};
+
+// Starts a progressive load whose callbacks count into observed (no image reference is kept).
+gpointer begin_observed (const Module &module, Observed &observed);
+
 // The pixel at (x, y) as R, G, B, A (A 255 for images without alpha).
 std::vector<int> pixel_at (const Tamba *image, int x, int y);
 

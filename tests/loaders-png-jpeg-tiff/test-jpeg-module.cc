@@ -139,6 +139,28 @@ TEST (JpegTruncated, ShowsWhatArrivedAndDefinesTheRest)
     }
 }
 
+// A sequential JPEG shows its rows as they are decoded; a progressive-mode one is shown once,
+// complete, after its last scan (not scan by scan).
+TEST (JpegProgressive, SequentialRowsComeEarlyMultiScanImagesAtTheEnd)
+{
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE (progressive ? "progressive" : "baseline");
+        const Bytes bytes = write_jpeg ({"", Space::kYcc444, progressive, 0, 0});
+        const size_t most = bytes.size () * 3 / 4;
+        Observed seen;
+        const auto &m = jpeg_module ().entries ();
+        gpointer ctx = begin_observed (jpeg_module (), seen);
+        ASSERT_NE (ctx, nullptr);
+        EXPECT_TRUE (m.load_increment (ctx, bytes.data (), guint (most)));
+        EXPECT_EQ (seen.prepared, 1);
+        if (progressive) EXPECT_EQ (seen.updates, 0);
+        else EXPECT_GT (seen.updates, 0);
+        EXPECT_TRUE (m.load_increment (ctx, bytes.data () + most, guint (bytes.size () - most)));
+        EXPECT_GT (seen.updates, 0);
+        m.stop_load (ctx);
+    }
+}
+
 // Replaces the frame size in the first SOF marker.
 Bytes with_frame_size (Bytes bytes, unsigned width, unsigned height)
 {

@@ -192,17 +192,9 @@ TEST (TiffProgressive, PreparesAndUpdatesOnlyAtStop)
 {
     std::vector<std::vector<int>> expected;
     const Bytes bytes = write_tiff ({"rgb", 3, 8, Alpha::kNone, false, false, COMPRESSION_LZW}, expected);
-    struct Seen {
-        int prepared = 0, updates = 0;
-        guint w = 0, h = 0;
-    } seen;
+    Observed seen;
     const auto &m = tiff_module ().entries ();
-    gpointer ctx = m.begin_load ([] (Tamba *, gpointer d) { static_cast<Seen *> (d)->prepared++; },
-                                 [] (Tamba *, guint, guint, guint w, guint h, gpointer d) {
-                                     auto *s = static_cast<Seen *> (d);
-                                     s->updates++, s->w = w, s->h = h;
-                                 },
-                                 nullptr, nullptr, &seen);
+    gpointer ctx = begin_observed (tiff_module (), seen);
     ASSERT_NE (ctx, nullptr);
     EXPECT_TRUE (m.load_increment (ctx, bytes.data (), guint (bytes.size ())));
     EXPECT_EQ (seen.prepared, 0);
@@ -210,8 +202,8 @@ TEST (TiffProgressive, PreparesAndUpdatesOnlyAtStop)
     m.stop_load (ctx);
     EXPECT_EQ (seen.prepared, 1);
     EXPECT_EQ (seen.updates, 1);
-    EXPECT_EQ (seen.w, guint (kWidth));
-    EXPECT_EQ (seen.h, guint (kHeight));
+    EXPECT_EQ (seen.last_width, guint (kWidth));
+    EXPECT_EQ (seen.last_height, guint (kHeight));
 }
 
 int g_libtiff_messages = 0;

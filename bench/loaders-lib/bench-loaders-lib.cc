@@ -157,19 +157,22 @@ void module_whole_file (benchmark::State &state, const std::string &name)
     set_rate (state);
 }
 
+// As a viewer reading a stream: the file is read 4 KiB at a time and each piece is written on.
 void module_progressive (benchmark::State &state, const std::string &name)
 {
     const ModuleEntries &m = module (name);
     const std::string &path = file_of (name);
     int prepared = 0;
     for (auto _ : state) {
-        const auto bytes = read_all (path);
+        FILE *f = std::fopen (path.c_str (), "rb");
         gpointer ctx = m.begin_load ([] (Tamba *, gpointer p) { ++*static_cast<int *> (p); },
                                      [] (Tamba *, guint, guint, guint, guint, gpointer) {},
                                      nullptr, nullptr, &prepared);
-        for (size_t off = 0; off < bytes.size (); off += kPiece)
-            m.load_increment (ctx, bytes.data () + off, guint (std::min (kPiece, bytes.size () - off)));
+        unsigned char piece[kPiece];
+        size_t n;
+        while ((n = std::fread (piece, 1, sizeof piece, f)) > 0) m.load_increment (ctx, piece, guint (n));
         m.stop_load (ctx);
+        std::fclose (f);
     }
     if (prepared != int (state.iterations ())) state.SkipWithError ("progressive load failed");
     set_rate (state);

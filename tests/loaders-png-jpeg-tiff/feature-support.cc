@@ -61,6 +61,18 @@ gpointer begin_observed (const Module &module, Observed &observed)
         nullptr, nullptr, &observed);
 }
 
+void expect_pixels (const Tamba *image, const std::vector<std::vector<int>> &expected, int width,
+                    int height)
+{
+    ASSERT_NE (image, nullptr);
+    ASSERT_EQ (image->width, width);
+    ASSERT_EQ (image->height, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ (pixel_at (image, x, y), expected[size_t (y * width + x)])
+                << "pixel " << x << "," << y;
+}
+
 std::vector<int> pixel_at (const Tamba *image, int x, int y)
 {
     const guchar *p = image->pixels + size_t (y) * size_t (image->rowstride)

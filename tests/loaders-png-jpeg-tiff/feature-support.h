@@ -42,6 +42,10 @@ struct Observed {
 // Starts a progressive load whose callbacks count into observed (no image reference is kept).
 gpointer begin_observed (const Module &module, Observed &observed);
 
+// Every pixel of image equals expected (RGBA, rows packed), and the size is width x height.
+void expect_pixels (const Tamba *image, const std::vector<std::vector<int>> &expected, int width,
+                    int height);
+
 // The pixel at (x, y) as R, G, B, A (A 255 for images without alpha).
 std::vector<int> pixel_at (const Tamba *image, int x, int y);
 

@@ -144,12 +144,7 @@ TEST_P (PngFeature, DecodesEveryPixelWholeAndInPieces)
     ASSERT_NE (image, nullptr);
     const bool alpha = (pc.color_type & PNG_COLOR_MASK_ALPHA) || pc.trns;
     EXPECT_EQ (bool (image->has_alpha), alpha);
-    ASSERT_EQ (image->width, pc.width);
-    ASSERT_EQ (image->height, pc.height);
-    for (int y = 0; y < pc.height; ++y)
-        for (int x = 0; x < pc.width; ++x)
-            ASSERT_EQ (pixel_at (image, x, y), expected[size_t (y * pc.width + x)])
-                << "pixel " << x << "," << y;
+    expect_pixels (image, expected, pc.width, pc.height);
     tamba_unref (image);
 }
 

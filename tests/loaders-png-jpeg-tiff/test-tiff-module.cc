@@ -160,12 +160,7 @@ TEST_P (TiffFeature, DecodesEveryPixelWholeAndInPieces)
     Tamba *image = load_everywhere (tiff_module (), write_tiff (tc, expected));
     ASSERT_NE (image, nullptr);
     EXPECT_EQ (bool (image->has_alpha), tc.alpha != Alpha::kNone);
-    ASSERT_EQ (image->width, kWidth);
-    ASSERT_EQ (image->height, kHeight);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            ASSERT_EQ (pixel_at (image, x, y), expected[size_t (y * kWidth + x)])
-                << "pixel " << x << "," << y;
+    expect_pixels (image, expected, kWidth, kHeight);
     tamba_unref (image);
 }
 

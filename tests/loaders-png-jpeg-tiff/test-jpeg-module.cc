@@ -161,6 +161,30 @@ TEST (JpegProgressive, SequentialRowsComeEarlyMultiScanImagesAtTheEnd)
     }
 }
 
+// A fatal error after the image was handed out (a later scan with impossible parameters): the
+// whole-file load fails, and the progressive image is left fully defined (mid grey) rather than
+// with rows never written.
+TEST (JpegFatalError, AfterPrepareLeavesNoUndefinedRows)
+{
+    Bytes bytes = write_jpeg ({"", Space::kYcc444, true, 0, 0});
+    int scans = 0;
+    for (size_t i = 2; i + 4 < bytes.size (); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA && ++scans == 2) {
+            const size_t ns = bytes[i + 4];
+            bytes[i + 5 + 2 * ns] = 10;  // Ss after Se: no decoder accepts that
+            bytes[i + 6 + 2 * ns] = 5;
+            break;
+        }
+    ASSERT_EQ (scans, 2);
+    expect_whole_file_failure (jpeg_module (), {"bad scan", bytes, "JPEG"});
+    Progressive p = load_in_pieces (jpeg_module (), bytes, 100);
+    EXPECT_FALSE (p.increments_ok);
+    ASSERT_NE (p.image, nullptr);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            ASSERT_EQ (pixel_at (p.image, x, y), (std::vector<int> {128, 128, 128, 255}));
+}
+
 // Replaces the frame size in the first SOF marker.
 Bytes with_frame_size (Bytes bytes, unsigned width, unsigned height)
 {

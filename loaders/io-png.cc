@@ -2,6 +2,7 @@
 // reader as progressive loading, so both give the same pixels whatever the piece sizes.
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -41,8 +42,22 @@ private:
 
     void fail (const char *reason) noexcept
     {
-        if (!failed_) tamba::detail::warn_load_failed (kFormat, reason);
+        if (failed_) return;
+        tamba::detail::warn_load_failed (kFormat, reason);
         failed_ = true;
+        clear_missing_rows ();
+    }
+
+    // Rows that never arrived are made black (transparent with alpha), so an image already
+    // handed out holds no uninitialised memory. Interlaced images were cleared at the start.
+    void clear_missing_rows () noexcept
+    {
+        if (!image_ || passes_ > 1 || rows_written_ >= image_->height) return;
+        std::memset (image_->pixels + size_t (rows_written_) * size_t (image_->rowstride), 0,
+                     size_t (image_->height - rows_written_) * size_t (image_->rowstride));
+        sink_.updated (image_, 0, guint (rows_written_), guint (image_->width),
+                       guint (image_->height - rows_written_));
+        rows_written_ = image_->height;
     }
 
     ProgressSink sink_;
@@ -50,6 +65,7 @@ private:
     png_infop info_ = nullptr;
     Tamba *image_ = nullptr;
     int passes_ = 1;
+    int rows_written_ = 0;  // of a non-interlaced image, which comes top to bottom
     bool rows_complete_ = false;  // the last row of the last pass has been delivered
     bool ended_ = false;
     bool failed_ = false;
@@ -120,6 +136,7 @@ void PngDecode::on_row (png_structp png, png_bytep row, png_uint_32 row_num, int
         png_progressive_combine_row (png, dest, row);
     else
         std::memcpy (dest, row, size_t (image->width) * size_t (image->n_channels));
+    self->rows_written_ = std::max (self->rows_written_, int (row_num) + 1);
     self->sink_.updated (image, 0, row_num, guint (image->width), 1);
 }
 

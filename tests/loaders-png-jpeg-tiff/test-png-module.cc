@@ -192,6 +192,19 @@ TEST (PngProgressive, InterlacedRowsAreUpdatedPassByPass)
     EXPECT_GT (p.updates, 16);
 }
 
+// A file cut short fails, but the image a progressive load already handed out has every row
+// defined: what arrived, then black.
+TEST (PngTruncated, ProgressiveImageIsDefinedBelowWhatArrived)
+{
+    std::vector<std::vector<int>> expected;
+    Bytes bytes = write_png ({"rgb", kRgb, 8, false, false, 64, 64}, expected);
+    bytes.resize (bytes.size () / 2);
+    Progressive p = load_in_pieces (png_module (), bytes, 4096);
+    ASSERT_NE (p.image, nullptr);
+    EXPECT_EQ (pixel_at (p.image, 0, 0), expected[0]);
+    for (int x = 0; x < 64; ++x) EXPECT_EQ (pixel_at (p.image, x, 63), (std::vector<int> {0, 0, 0, 255}));
+}
+
 Bytes chunk (const char *type, const Bytes &data)
 {
     Bytes out {png_byte (data.size () >> 24), png_byte (data.size () >> 16),

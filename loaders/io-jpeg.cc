@@ -258,7 +258,13 @@ void JpegDecode::begin_image ()
         cinfo_.out_color_space = JCS_RGB;
         break;
     }
-    if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.image_width) * 4 * kRowsPerRead);
+    bool have_rows = true;
+    try {
+        if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.image_width) * 4 * kRowsPerRead);
+    } catch (const std::bad_alloc &) {
+        have_rows = false;  // the jump out happens after the handler has finished
+    }
+    if (!have_rows) stop_with (tamba::detail::kNoMemoryMessage);
     image_ = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, int (cinfo_.image_width),
                         int (cinfo_.image_height));
     if (!image_) stop_with (tamba::detail::kNoMemoryMessage);

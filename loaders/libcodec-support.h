@@ -27,10 +27,15 @@ inline bool image_size_allowed (std::uint64_t width, std::uint64_t height) noexc
            && width * height <= kMaxImagePixels;
 }
 
-// The one warning a failed load leaves: the format and what went wrong, on one line.
+// The one warning a failed load leaves: the format and what went wrong, on one line (library
+// messages that span lines are joined).
 inline void warn_load_failed (const char *format, const char *reason) noexcept
 {
-    g_warning ("Failed to load %s image: %s", format, reason);
+    char line[512];
+    g_strlcpy (line, reason ? reason : "unknown error", sizeof line);
+    for (char *c = line; *c; ++c)
+        if (*c == '\n' || *c == '\r' || *c == '\t') *c = ' ';
+    g_warning ("Failed to load %s image: %s", format, line);
 }
 
 // Copies a caller's message into a fixed buffer (usable where a longjmp may follow).

@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
   build-essential cmake pkg-config
   libglib2.0-dev
-  libpng-dev libjpeg62-turbo-dev libtiff-dev
+  libpng-dev libjpeg62-turbo-dev libtiff-dev libturbojpeg0-dev
   libx11-dev libxext-dev xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
   clang libclang-rt-14-dev

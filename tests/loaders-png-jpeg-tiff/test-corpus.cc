@@ -13,12 +13,6 @@
 
 namespace tamba::test {
 
-// Test parameters print as their file's path.
-void PrintTo (const CorpusEntry &e, std::ostream *os)
-{
-    *os << e.path;
-}
-
 namespace {
 
 // Feeding one byte at a time through the sanitizer build is slow; files above this size are

@@ -307,38 +307,4 @@ void JpegDecode::read_rows ()
 
 }  // namespace
 
-extern "C" {
-
-G_MODULE_EXPORT Tamba *tamba__jpeg_image_load (FILE *f);
-G_MODULE_EXPORT gpointer tamba__jpeg_image_begin_load (TambaPrepareFunc prepare_func,
-                                                       TambaUpdateFunc update_func,
-                                                       TambaFrameDoneFunc frame_done_func,
-                                                       TambaAnimationDoneFunc anim_done_func,
-                                                       gpointer user_data);
-G_MODULE_EXPORT void tamba__jpeg_image_stop_load (gpointer context);
-G_MODULE_EXPORT gboolean tamba__jpeg_image_load_increment (gpointer context, const guchar *buf,
-                                                           guint size);
-
-Tamba *tamba__jpeg_image_load (FILE *f)
-{
-    return tamba::detail::load_through_decoder<JpegDecode> (f);
-}
-
-gpointer tamba__jpeg_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
-                                       TambaFrameDoneFunc, TambaAnimationDoneFunc,
-                                       gpointer user_data)
-{
-    return tamba::detail::begin_decoder<JpegDecode> (prepare_func, update_func, user_data);
-}
-
-void tamba__jpeg_image_stop_load (gpointer context)
-{
-    tamba::detail::stop_decoder<JpegDecode> (context);
-}
-
-gboolean tamba__jpeg_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    return tamba::detail::feed_decoder<JpegDecode> (context, buf, size);
-}
-
-}  // extern "C"
+TAMBA_DEFINE_CODEC_MODULE (jpeg, JpegDecode)

@@ -191,38 +191,4 @@ Tamba *PngDecode::finish () noexcept
 
 }  // namespace
 
-extern "C" {
-
-G_MODULE_EXPORT Tamba *tamba__png_image_load (FILE *f);
-G_MODULE_EXPORT gpointer tamba__png_image_begin_load (TambaPrepareFunc prepare_func,
-                                                      TambaUpdateFunc update_func,
-                                                      TambaFrameDoneFunc frame_done_func,
-                                                      TambaAnimationDoneFunc anim_done_func,
-                                                      gpointer user_data);
-G_MODULE_EXPORT void tamba__png_image_stop_load (gpointer context);
-G_MODULE_EXPORT gboolean tamba__png_image_load_increment (gpointer context, const guchar *buf,
-                                                          guint size);
-
-Tamba *tamba__png_image_load (FILE *f)
-{
-    return tamba::detail::load_through_decoder<PngDecode> (f);
-}
-
-gpointer tamba__png_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
-                                      TambaFrameDoneFunc, TambaAnimationDoneFunc,
-                                      gpointer user_data)
-{
-    return tamba::detail::begin_decoder<PngDecode> (prepare_func, update_func, user_data);
-}
-
-void tamba__png_image_stop_load (gpointer context)
-{
-    tamba::detail::stop_decoder<PngDecode> (context);
-}
-
-gboolean tamba__png_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    return tamba::detail::feed_decoder<PngDecode> (context, buf, size);
-}
-
-}  // extern "C"
+TAMBA_DEFINE_CODEC_MODULE (png, PngDecode)

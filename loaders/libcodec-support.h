@@ -121,4 +121,26 @@ gboolean feed_decoder (gpointer context, const guchar *buf, guint size) noexcept
 
 }  // namespace tamba::detail
 
+// Defines the whole-file and the three progressive entry points of module NAME on Decode.
+#define TAMBA_DEFINE_CODEC_MODULE(NAME, DECODE)                                                    \
+    extern "C" G_MODULE_EXPORT Tamba *tamba__##NAME##_image_load (FILE *f)                        \
+    {                                                                                             \
+        return tamba::detail::load_through_decoder<DECODE> (f);                                   \
+    }                                                                                             \
+    extern "C" G_MODULE_EXPORT gpointer tamba__##NAME##_image_begin_load (                        \
+        TambaPrepareFunc prepare_func, TambaUpdateFunc update_func, TambaFrameDoneFunc,          \
+        TambaAnimationDoneFunc, gpointer user_data)                                               \
+    {                                                                                             \
+        return tamba::detail::begin_decoder<DECODE> (prepare_func, update_func, user_data);      \
+    }                                                                                             \
+    extern "C" G_MODULE_EXPORT void tamba__##NAME##_image_stop_load (gpointer context)            \
+    {                                                                                             \
+        tamba::detail::stop_decoder<DECODE> (context);                                            \
+    }                                                                                             \
+    extern "C" G_MODULE_EXPORT gboolean tamba__##NAME##_image_load_increment (                    \
+        gpointer context, const guchar *buf, guint size)                                          \
+    {                                                                                             \
+        return tamba::detail::feed_decoder<DECODE> (context, buf, size);                          \
+    }
+
 #endif  // TAMBA_LOADERS_LIBCODEC_SUPPORT_H

@@ -23,6 +23,8 @@ constexpr const PixopsKernelTable *kTables[] = {&kScalar, &kSse2, &kSsse3, &kAvx
 
 bool supported (const PixopsKernelTable *table)
 {
+    // The feature bits may be read before the runtime's own constructors have filled them in.
+    __builtin_cpu_init ();
     if (table == &kAvx2) return __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("ssse3");
     return table != &kSsse3 || __builtin_cpu_supports ("ssse3");
 }

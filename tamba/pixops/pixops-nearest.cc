@@ -1,6 +1,7 @@
 // Nearest-neighbour paths: each destination pixel takes the one source pixel under its centre.
 // Sampling positions outside the source are clamped to its edge rows and columns.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "pixops/pixops-fixed.h"
@@ -77,13 +78,23 @@ void scale_rows (const PixopsPass &pass, const Grid &grid)
 {
     // At scale 1 the in-range part of a row is one contiguous copy.
     const bool unit_copy = grid.x_step == fx::kOne && SrcChannels == DestChannels;
+    // A row is a function of its source row alone, so when enlarging vertically a row that
+    // samples the same source row as the one above is a copy of it (if the rows do not overlap).
+    const std::size_t row_bytes = std::size_t (grid.width) * DestChannels;
+    const bool rows_apart = std::uint64_t (std::abs (std::int64_t (pass.dest_rowstride))) >=
+                            row_bytes;
+    const guchar *previous_src = nullptr;
     for (std::int64_t i = 0; i < grid.height; i++) {
         const guchar *src = source_row (pass, grid, i);
         guchar *dest = dest_row (pass, i);
+        if (src == previous_src && rows_apart) {
+            std::memcpy (dest, dest_row (pass, i - 1), row_bytes);
+            continue;
+        }
+        previous_src = src;
         if (unit_copy && pass.render_x0 >= 0 &&
             std::int64_t (pass.render_x1) <= std::int64_t (pass.src_width)) {
-            std::memcpy (dest, src + std::ptrdiff_t (pass.render_x0) * SrcChannels,
-                         std::size_t (grid.width) * DestChannels);
+            std::memcpy (dest, src + std::ptrdiff_t (pass.render_x0) * SrcChannels, row_bytes);
             continue;
         }
         walk_row<SrcChannels, DestChannels> (

@@ -226,21 +226,25 @@ public:
     {
         ConsoleReporter::ReportRuns (runs);
         for (const Run &r : runs) {
-            if (r.run_type != Run::RT_Iteration) continue;
-            const std::string name = r.benchmark_name ();
+            // With --benchmark_repetitions the table shows the medians.
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type != Run::RT_Iteration && !median) continue;
+            const std::string name = r.run_name.str ();
             const auto slash = name.find ('/');
             const auto it = r.counters.find ("MP/s");
             if (slash == std::string::npos || it == r.counters.end ()) continue;
             const auto end = name.find ('/', slash + 1);
-            rates_[name.substr (0, slash)][name.substr (slash + 1, end - slash - 1)] =
-                it->second.value;
+            (median ? medians_ : rates_)[name.substr (0, slash)]
+                                        [name.substr (slash + 1, end - slash - 1)] =
+                                            it->second.value;
         }
     }
     void print_table () const
     {
+        const auto &rates = medians_.empty () ? rates_ : medians_;
         std::printf ("\n| workload | tamba MP/s | pixman MP/s | opencv MP/s | memcpy MP/s | "
                      "tamba / fastest peer |\n|---|---|---|---|---|---|\n");
-        for (const auto &[work, by_lib] : rates_) {
+        for (const auto &[work, by_lib] : rates) {
             const auto get = [&] (const char *lib) {
                 const auto it = by_lib.find (lib);
                 return it == by_lib.end () ? 0.0 : it->second;
@@ -261,7 +265,7 @@ public:
     }
 
 private:
-    std::map<std::string, std::map<std::string, double>> rates_;
+    std::map<std::string, std::map<std::string, double>> rates_, medians_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // kernels of the edge columns, and the tables that pick an instantiation per layout.
 #include "pixops/pixops-kernels.h"
 
+#include "pixops/pixops-simd.h"
+
 #include "tamba-private.h"
 
 namespace tamba::detail {
@@ -86,7 +88,58 @@ guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest, std::
     return dest;
 }
 
+// RGBA over RGB. At a unit step the phase never changes, and when its matrix is one tap of weight
+// 65536 (every pixel of a scale-1 bilinear or tiles filter at full opacity) each pixel is the
+// truncated blend of a single source pixel, which the run kernels compute in bulk.
+template <int Taps>
+guchar *composite_line_4a3 (const int *weights, int n_x, int n_y, guchar *dest,
+                            std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                            int dest_has_alpha, const guchar *const *src, int src_channels,
+                            gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                            int src_width, int check_size, guint32 color1,
+                            guint32 color2) noexcept
+{
+    const int nx = Taps ? Taps : n_x, matrix = Taps ? Taps * Taps : n_x * n_y;
+    if (x_step == fx::kOne && dest < dest_end) {
+        const int *m = weights + fx::phase (x) * matrix;
+        int tap = -1;
+        for (int k = 0; k < matrix && tap != -2; k++)
+            if (m[k] != 0) tap = tap == -1 && m[k] == fx::kOne ? k : -2;
+        if (tap >= 0) {
+            const std::int64_t n = (dest_end - dest + 2) / 3;
+            kernel_table ().over_rgb_truncated (
+                dest, src[tap / nx] + (fx::pixel (x) + tap % nx) * 4, n);
+            return dest + n * 3;
+        }
+    }
+    return composite_line<4, true, 3, false, Taps> (weights, n_x, n_y, dest, dest_x, dest_end,
+                                                    dest_channels, dest_has_alpha, src,
+                                                    src_channels, src_has_alpha, x, x_step,
+                                                    src_width, check_size, color1, color2);
+}
+
 }  // namespace kernels
+
+namespace {
+
+template <guchar (*Blend) (guint, guint, guint) noexcept>
+void over_rgb_run (guchar *dest, const guchar *src, std::int64_t n)
+{
+    for (std::int64_t k = 0; k < n; k++, dest += 3, src += 4)
+        for (int ch = 0; ch < 3; ch++) dest[ch] = Blend (src[3], src[ch], dest[ch]);
+}
+
+}  // namespace
+
+void over_rgb_rounded (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgb_run<kernels::blend_rounded> (dest, src, n);
+}
+
+void over_rgb_truncated (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgb_run<kernels::blend_truncated> (dest, src, n);
+}
 
 const PixopsLineFunc scale_line_22_33 = &kernels::scale_line_22_33;
 const PixopsLineFunc composite_line_22_4a4 = &kernels::composite_line_22_4a4;
@@ -199,7 +252,7 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
     switch (op) {
     case PixopsOp::kScale:
         if (two_by_two && dest_channels == 3 && src_channels == 3)
-            return {scale_line_22_33, scale_pixel};
+            return {kernel_table ().scale_line_22_33, scale_pixel};
         return {pick_sized<ScaleLine> (n_x, n_y, dest_channels, dest_has_alpha, src_channels,
                                        src_has_alpha),
                 scale_pixel};
@@ -207,6 +260,9 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
         if (two_by_two && dest_channels == 4 && src_channels == 4 && src_has_alpha &&
             !dest_has_alpha)
             return {composite_line_22_4a4, composite_pixel};
+        if (dest_channels == 3 && src_channels == 4 && src_has_alpha)
+            return {two_by_two ? &kernels::composite_line_4a3<2> : &kernels::composite_line_4a3<0>,
+                    composite_pixel};
         return {pick_sized<CompositeLine> (n_x, n_y, dest_channels, dest_has_alpha, src_channels,
                                            src_has_alpha),
                 composite_pixel};

@@ -59,6 +59,21 @@ inline void write_scaled_alpha (guchar *dest, const Sums &s) noexcept
     }
 }
 
+// One channel of a source pixel with alpha a over an opaque destination value d: the quotient
+// (a * p + (255 - a) * d) / 255 rounded to nearest, exact at a = 0 and a = 255 as well.
+inline guchar blend_rounded (guint a, guint p, guint d) noexcept
+{
+    const guint tmp = a * p + (255 - a) * d + 0x80;
+    return guchar ((tmp + (tmp >> 8)) >> 8);
+}
+
+// The same quotient truncated. write_composite gives exactly this for a single tap of weight
+// 65536 over an opaque destination: every term carries the factor 65536, which cancels.
+inline guchar blend_truncated (guint a, guint p, guint d) noexcept
+{
+    return guchar ((a * p + (255 - a) * d) / 255);
+}
+
 // Compositing over the destination's own pixel.
 inline void write_composite (guchar *dest, bool dest_has_alpha, const Sums &s) noexcept
 {

@@ -1,10 +1,13 @@
 // Nearest-neighbour paths: each destination pixel takes the one source pixel under its centre.
 // Sampling positions outside the source are clamped to its edge rows and columns.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "pixops/pixops-fixed.h"
+#include "pixops/pixops-kernels.h"
 #include "pixops/pixops-private.h"
+#include "pixops/pixops-simd.h"
 
 namespace tamba::detail {
 
@@ -35,10 +38,11 @@ guchar *dest_row (const PixopsPass &pass, std::int64_t i)
 
 // Calls pixel (j, d, p) for every column j of a row: the columns left of the source take its
 // first pixel, those right of it its last, and only the middle ones step through it, so the
-// interior needs no clamp per pixel.
-template <int SrcChannels, int DestChannels, typename Pixel>
+// interior needs no clamp per pixel. A run (d, p, count) that returns true has done the middle
+// columns itself.
+template <int SrcChannels, int DestChannels, typename Pixel, typename Run>
 inline void walk_row (const PixopsPass &pass, const Grid &grid, const guchar *src, guchar *dest,
-                      Pixel &&pixel)
+                      Pixel &&pixel, Run &&run)
 {
     const std::int64_t x0 = pass.render_x0 * grid.x_step + grid.x_step / 2;
     const std::int64_t end = std::int64_t (pass.src_width) << fx::kShift;
@@ -49,10 +53,24 @@ inline void walk_row (const PixopsPass &pass, const Grid &grid, const guchar *sr
     std::int64_t j = 0;
     for (; j < j_lo; j++) pixel (j, dest + j * DestChannels, src);
     std::int64_t x = x0 + j_lo * grid.x_step;
+    if (j < j_hi &&
+        run (dest + j * DestChannels, src + fx::pixel (x) * SrcChannels, j_hi - j)) {
+        j = j_hi;
+    }
     for (; j < j_hi; j++, x += grid.x_step)
         pixel (j, dest + j * DestChannels, src + fx::pixel (x) * SrcChannels);
     const guchar *last = src + std::ptrdiff_t (pass.src_width - 1) * SrcChannels;
     for (; j < grid.width; j++) pixel (j, dest + j * DestChannels, last);
+}
+
+template <int SrcChannels, int DestChannels, typename Pixel>
+inline void walk_row (const PixopsPass &pass, const Grid &grid, const guchar *src, guchar *dest,
+                      Pixel &&pixel)
+{
+    walk_row<SrcChannels, DestChannels> (pass, grid, src, dest, pixel,
+                                         [] (guchar *, const guchar *, std::int64_t) {
+                                             return false;
+                                         });
 }
 
 template <int SrcChannels, int DestChannels>
@@ -60,13 +78,23 @@ void scale_rows (const PixopsPass &pass, const Grid &grid)
 {
     // At scale 1 the in-range part of a row is one contiguous copy.
     const bool unit_copy = grid.x_step == fx::kOne && SrcChannels == DestChannels;
+    // A row is a function of its source row alone, so when enlarging vertically a row that
+    // samples the same source row as the one above is a copy of it (if the rows do not overlap).
+    const std::size_t row_bytes = std::size_t (grid.width) * DestChannels;
+    const bool rows_apart = std::uint64_t (std::abs (std::int64_t (pass.dest_rowstride))) >=
+                            row_bytes;
+    const guchar *previous_src = nullptr;
     for (std::int64_t i = 0; i < grid.height; i++) {
         const guchar *src = source_row (pass, grid, i);
         guchar *dest = dest_row (pass, i);
+        if (src == previous_src && rows_apart) {
+            std::memcpy (dest, dest_row (pass, i - 1), row_bytes);
+            continue;
+        }
+        previous_src = src;
         if (unit_copy && pass.render_x0 >= 0 &&
             std::int64_t (pass.render_x1) <= std::int64_t (pass.src_width)) {
-            std::memcpy (dest, src + std::ptrdiff_t (pass.render_x0) * SrcChannels,
-                         std::size_t (grid.width) * DestChannels);
+            std::memcpy (dest, src + std::ptrdiff_t (pass.render_x0) * SrcChannels, row_bytes);
             continue;
         }
         walk_row<SrcChannels, DestChannels> (
@@ -94,13 +122,8 @@ inline void blend_over (guchar *d, const guchar *p, guint a0)
         for (int ch = 0; ch < 3; ch++) d[ch] = guchar ((w0 * p[ch] + w1 * d[ch]) / w);
         d[3] = guchar (w / 255);
     } else {
-        // Correctly rounded (a0 * p + (255 - a0) * d) / 255; exact at a0 = 0 and 255 as well,
-        // so this path needs no branch on the alpha.
-        const guint a1 = 255 - a0;
-        for (int ch = 0; ch < 3; ch++) {
-            const guint tmp = a0 * p[ch] + a1 * d[ch] + 0x80;
-            d[ch] = guchar ((tmp + (tmp >> 8)) >> 8);
-        }
+        // Exact at a0 = 0 and 255 as well, so this path needs no branch on the alpha.
+        for (int ch = 0; ch < 3; ch++) d[ch] = kernels::blend_rounded (a0, p[ch], d[ch]);
     }
 }
 
@@ -108,6 +131,10 @@ inline void blend_over (guchar *d, const guchar *p, guint a0)
 template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, bool FullOpacity>
 void composite_rows_at (const PixopsPass &pass, const Grid &grid, int overall_alpha)
 {
+    // RGBA over RGB at a unit step: the interior is consecutive pixels, blended in bulk.
+    constexpr bool kBulk = SrcAlpha && FullOpacity && DestChannels == 3;
+    const bool unit_step = grid.x_step == fx::kOne;
+    const PixopsRunFunc over = kernel_table ().over_rgb_rounded;
     for (std::int64_t i = 0; i < grid.height; i++) {
         walk_row<SrcChannels, DestChannels> (
             pass, grid, source_row (pass, grid, i), dest_row (pass, i),
@@ -128,6 +155,11 @@ void composite_rows_at (const PixopsPass &pass, const Grid &grid, int overall_al
                     return;
                 }
                 blend_over<DestAlpha> (d, p, a0);
+            },
+            [unit_step, over] (guchar *d, const guchar *p, std::int64_t count) {
+                if (!kBulk || !unit_step) return false;
+                over (d, p, count);
+                return true;
             });
     }
 }

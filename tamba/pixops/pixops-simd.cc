@@ -1,0 +1,70 @@
+// The kernel tables and the one-time choice between them.
+#include <atomic>
+
+#include "pixops/pixops-simd.h"
+
+namespace tamba::detail {
+
+namespace {
+
+constexpr PixopsKernelTable kScalar{"scalar", kernels::scale_line_22_33, over_rgb_rounded,
+                                    over_rgb_truncated};
+#if defined(__x86_64__)
+// SSE2 is part of x86-64; the blends need SSSE3's byte shuffle.
+constexpr PixopsKernelTable kSse2{"sse2", kernels::scale_line_22_33_sse2, over_rgb_rounded,
+                                  over_rgb_truncated};
+constexpr PixopsKernelTable kSsse3{"ssse3", kernels::scale_line_22_33_sse2,
+                                   kernels::over_rgb_rounded_ssse3,
+                                   kernels::over_rgb_truncated_ssse3};
+constexpr PixopsKernelTable kAvx2{"avx2", kernels::scale_line_22_33_avx2,
+                                  kernels::over_rgb_rounded_ssse3,
+                                  kernels::over_rgb_truncated_ssse3};
+constexpr const PixopsKernelTable *kTables[] = {&kScalar, &kSse2, &kSsse3, &kAvx2};
+
+bool supported (const PixopsKernelTable *table)
+{
+    // The feature bits may be read before the runtime's own constructors have filled them in.
+    __builtin_cpu_init ();
+    if (table == &kAvx2) return __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("ssse3");
+    return table != &kSsse3 || __builtin_cpu_supports ("ssse3");
+}
+#else
+constexpr const PixopsKernelTable *kTables[] = {&kScalar};
+
+bool supported (const PixopsKernelTable *) { return true; }
+#endif
+
+constexpr int kTableCount = int (sizeof kTables / sizeof kTables[0]);
+
+const PixopsKernelTable *choose ()
+{
+    for (int i = kTableCount - 1; i > 0; i--)
+        if (supported (kTables[i])) return kTables[i];
+    return &kScalar;
+}
+
+std::atomic<const PixopsKernelTable *> forced{nullptr};
+
+}  // namespace
+
+const PixopsKernelTable &kernel_table ()
+{
+    static const PixopsKernelTable *const chosen = choose ();
+    const PixopsKernelTable *f = forced.load (std::memory_order_relaxed);
+    return f ? *f : *chosen;
+}
+
+int kernel_table_count () { return kTableCount; }
+
+const PixopsKernelTable *kernel_table_at (int index)
+{
+    if (index < 0 || index >= kTableCount || !supported (kTables[index])) return nullptr;
+    return kTables[index];
+}
+
+void force_kernel_table (const PixopsKernelTable *table)
+{
+    forced.store (table, std::memory_order_relaxed);
+}
+
+}  // namespace tamba::detail

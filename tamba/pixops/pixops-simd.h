@@ -1,0 +1,62 @@
+// Kernel tables: the scalar kernels that have vector variants, grouped so that the engine picks
+// one table once per process from what the CPU supports. Every table gives the same bytes as the
+// scalar one; the vector variants only change how fast they get there.
+#ifndef TAMBA_PIXOPS_PIXOPS_SIMD_H
+#define TAMBA_PIXOPS_PIXOPS_SIMD_H
+
+#include <cstdint>
+
+#include "pixops/pixops-private.h"
+
+namespace tamba::detail {
+
+// Blends n RGBA source pixels (4 bytes each, consecutive) over n RGB destination pixels
+// (3 bytes each) with the source's own alpha a:
+//   rounded:   (a * p + (255 - a) * d) / 255 rounded to nearest (the nearest path),
+//   truncated: the same quotient truncated (a filter tap of full weight, see composite kernels).
+using PixopsRunFunc = void (*) (guchar *dest, const guchar *src, std::int64_t n);
+
+struct PixopsKernelTable {
+    const char *name;
+    PixopsLineFunc scale_line_22_33;
+    PixopsRunFunc over_rgb_rounded;
+    PixopsRunFunc over_rgb_truncated;
+};
+
+// The table in use: the fastest one the CPU supports, chosen on first use.
+const PixopsKernelTable &kernel_table ();
+
+// For tests: every table this build has, scalar first; a table the CPU cannot run is null.
+// Forcing a table (null = back to the automatic choice) is not thread-safe with running work.
+int kernel_table_count ();
+const PixopsKernelTable *kernel_table_at (int index);
+void force_kernel_table (const PixopsKernelTable *table);
+
+// The scalar run kernels, and the vector variants (defined on x86-64 only).
+void over_rgb_rounded (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgb_truncated (guchar *dest, const guchar *src, std::int64_t n);
+namespace kernels {
+guchar *scale_line_22_33 (const int *weights, int n_x, int n_y, guchar *dest,
+                          std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                          int dest_has_alpha, const guchar *const *src, int src_channels,
+                          gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                          int src_width, int check_size, guint32 color1, guint32 color2) noexcept;
+guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *dest,
+                               std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                               int dest_has_alpha, const guchar *const *src, int src_channels,
+                               gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                               int src_width, int check_size, guint32 color1,
+                               guint32 color2) noexcept;
+guchar *scale_line_22_33_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
+                               std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                               int dest_has_alpha, const guchar *const *src, int src_channels,
+                               gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                               int src_width, int check_size, guint32 color1,
+                               guint32 color2) noexcept;
+void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgb_truncated_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
+}  // namespace kernels
+
+}  // namespace tamba::detail
+
+#endif  // TAMBA_PIXOPS_PIXOPS_SIMD_H

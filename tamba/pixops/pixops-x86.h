@@ -1,0 +1,22 @@
+// Pieces shared by the x86 vector kernels of the 2 x 2 RGB scaling kernel.
+#ifndef TAMBA_PIXOPS_PIXOPS_X86_H
+#define TAMBA_PIXOPS_PIXOPS_X86_H
+
+#include <emmintrin.h>
+
+namespace tamba::detail::kernels {
+
+// One phase's weights, each split as w = 256 * hi + lo, laid out for pmaddwd over the lanes
+// (r0 r0' g0 g0' b0 b0' r1 r1') ("a") and (g1 g1' b1 b1' - - - -) ("b"), where r0 is the left
+// tap of the upper row, r0' the left tap of the lower row and r1 the right taps.
+struct SplitPhase {
+    __m128i a_hi, a_lo, b_hi, b_lo;
+};
+
+// Fills the 16 phases of a 2 x 2 weight block; false when a weight's magnitude reaches 2^23,
+// so that its high half would not fit 16 bits.
+bool split_phases (const int *weights, SplitPhase *phases);
+
+}  // namespace tamba::detail::kernels
+
+#endif  // TAMBA_PIXOPS_PIXOPS_X86_H

@@ -171,10 +171,11 @@ void convert_real_slow (GdkImage *image, guchar *pixels, int rowstride, bool alp
                     c[size_t (i)] = replicate_to_8 (
                         field_at_top (value, masks[i], shifts[i], masks_prec[i]), masks_prec[i]);
             } else if (v->type == GDK_VISUAL_DIRECT_COLOR) {
-                // Each channel's top 8 field bits index that channel's cells.
+                // Each channel's field value indexes that channel's cells. (Taking the field's
+                // top 8 bits instead would only be right for 8-bit channels.)
                 for (int i = 0; i < 3; ++i) {
-                    if (masks_prec[i] <= 0) continue;
-                    const guint32 index = field_at_top (value, masks[i], shifts[i], masks_prec[i]) >> 24;
+                    if (masks_prec[i] <= 0 || shifts[i] < 0 || shifts[i] >= 32) continue;
+                    const guint32 index = (value & masks[i]) >> shifts[i];
                     c[size_t (i)] = palette_entry (cmap, index)[size_t (i)];
                 }
             } else {

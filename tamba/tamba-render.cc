@@ -7,18 +7,26 @@
 
 namespace {
 
-// The checks shared by the drawing calls, in their documented order. gc is checked only when
-// check_gc is set.
-bool render_args_ok (const Tamba *tamba, const GdkDrawable *drawable, bool check_gc,
-                     const GdkGC *gc, int src_x, int src_y, int width, int height)
+// The checks shared by the threshold and the drawing calls, in their documented order, reported
+// under the calling function's name. The target is the bitmap or drawable (named by
+// target_text); gc is checked only when check_gc.
+bool render_args_ok (const char *func, const Tamba *tamba, const void *target,
+                     const char *target_text, bool check_gc, const GdkGC *gc, int src_x,
+                     int src_y, int width, int height)
 {
-#define CHECK(expr, text) TAMBA_RETURN_VAL_IF_FAIL (expr, text, false)
+#define CHECK(expr, text)                                                                        \
+    do {                                                                                         \
+        if (G_LIKELY (expr)) break;                                                              \
+        g_log (NULL, G_LOG_LEVEL_CRITICAL, "file %s: line %d (%s): assertion `%s' failed.",      \
+               __FILE__, __LINE__, func, text);                                                  \
+        return false;                                                                            \
+    } while (0)
     CHECK (tamba != nullptr, "tamba != NULL");
     CHECK (tamba->colorspace == GDK_COLORSPACE_RGB, "tamba->colorspace == GDK_COLORSPACE_RGB");
     CHECK (tamba->n_channels == 3 || tamba->n_channels == 4,
            "tamba->n_channels == 3 || tamba->n_channels == 4");
     CHECK (tamba->bits_per_sample == 8, "tamba->bits_per_sample == 8");
-    CHECK (drawable != nullptr, "drawable != NULL");
+    CHECK (target != nullptr, target_text);
     if (check_gc) CHECK (gc != nullptr, "gc != NULL");
     CHECK (width >= 0 && height >= 0, "width >= 0 && height >= 0");
     CHECK (src_x >= 0 && std::int64_t (src_x) + width <= tamba->width,
@@ -81,18 +89,9 @@ extern "C" void tamba_render_threshold_alpha (Tamba *tamba, GdkBitmap *bitmap, i
                                               int src_y, int dest_x, int dest_y, int width,
                                               int height, int alpha_threshold)
 {
-    TAMBA_RETURN_IF_FAIL (tamba != nullptr, "tamba != NULL");
-    TAMBA_RETURN_IF_FAIL (tamba->colorspace == GDK_COLORSPACE_RGB,
-                          "tamba->colorspace == GDK_COLORSPACE_RGB");
-    TAMBA_RETURN_IF_FAIL (tamba->n_channels == 3 || tamba->n_channels == 4,
-                          "tamba->n_channels == 3 || tamba->n_channels == 4");
-    TAMBA_RETURN_IF_FAIL (tamba->bits_per_sample == 8, "tamba->bits_per_sample == 8");
-    TAMBA_RETURN_IF_FAIL (bitmap != nullptr, "bitmap != NULL");
-    TAMBA_RETURN_IF_FAIL (width >= 0 && height >= 0, "width >= 0 && height >= 0");
-    TAMBA_RETURN_IF_FAIL (src_x >= 0 && std::int64_t (src_x) + width <= tamba->width,
-                          "src_x >= 0 && src_x + width <= tamba->width");
-    TAMBA_RETURN_IF_FAIL (src_y >= 0 && std::int64_t (src_y) + height <= tamba->height,
-                          "src_y >= 0 && src_y + height <= tamba->height");
+    if (!render_args_ok (__func__, tamba, bitmap, "bitmap != NULL", false, nullptr, src_x, src_y,
+                         width, height))
+        return;
     TAMBA_RETURN_IF_FAIL (alpha_threshold >= 0 && alpha_threshold <= 255,
                           "alpha_threshold >= 0 && alpha_threshold <= 255");
 
@@ -139,7 +138,9 @@ extern "C" void tamba_render_to_drawable (Tamba *tamba, GdkDrawable *drawable, G
                                           int width, int height, GdkRgbDither dither,
                                           int x_dither, int y_dither)
 {
-    if (!render_args_ok (tamba, drawable, true, gc, src_x, src_y, width, height)) return;
+    if (!render_args_ok (__func__, tamba, drawable, "drawable != NULL", true, gc, src_x, src_y,
+                         width, height))
+        return;
     if (width == 0 || height == 0) return;
 
     guchar *buf;
@@ -162,7 +163,9 @@ extern "C" void tamba_render_to_drawable_alpha (Tamba *tamba, GdkDrawable *drawa
                                                 int alpha_threshold, GdkRgbDither dither,
                                                 int x_dither, int y_dither)
 {
-    if (!render_args_ok (tamba, drawable, false, nullptr, src_x, src_y, width, height)) return;
+    if (!render_args_ok (__func__, tamba, drawable, "drawable != NULL", false, nullptr, src_x,
+                         src_y, width, height))
+        return;
     if (width == 0 || height == 0) return;
 
     GdkGC *gc = gdk_gc_new (drawable);

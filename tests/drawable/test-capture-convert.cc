@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "log-capture.h"
+#include "pixel-reference.h"
 #include "tamba-drawable.h"
 
 namespace {
 
 using tamba::detail::convert_index;
 using tamba::detail::convert_with_visual;
+using tamba::test::widen;
 
 struct Layout {
     const char *name;
@@ -92,16 +94,6 @@ struct Colormap {
         cmap.colors = colors.data ();
     }
 };
-
-guchar widen (guint32 field, int prec)
-{
-    if (prec <= 0) return 0;
-    if (prec >= 8) return guchar (field >> (prec - 8));
-    guint32 v = 0;
-    int bits = 0;
-    for (; bits < 8; bits += prec) v = (v << prec) | field;
-    return guchar (v >> (bits - 8));
-}
 
 // What a pixel value means, computed directly from the layout.
 std::array<guchar, 3> reference (guint32 value, const Layout &l, const GdkColormap &cmap)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log-capture.h"
+#include "pixel-reference.h"
 #include "xvfb-fixture.h"
 
 namespace {
@@ -20,10 +21,7 @@ using tamba::test::LogCapture;
 using tamba::test::read_pixels;
 using tamba::test::Rgb;
 
-struct ImageDeleter {
-    void operator() (Tamba *t) const { tamba_unref (t); }
-};
-using Image = std::unique_ptr<Tamba, ImageDeleter>;
+using tamba::test::Image;
 
 Rgb pixel_rgb (const Tamba *t, int x, int y)
 {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "log-capture.h"
+#include "pixel-reference.h"
 #include "xvfb-fixture.h"
 
 namespace {
@@ -18,10 +19,7 @@ using tamba::test::LogCapture;
 using tamba::test::read_pixels;
 using tamba::test::rgb_pixmap;
 
-struct ImageDeleter {
-    void operator() (Tamba *t) const { tamba_unref (t); }
-};
-using Image = std::unique_ptr<Tamba, ImageDeleter>;
+using tamba::test::Image;
 
 // An image of random samples; with alpha, alpha follows the pattern given per pixel.
 Image random_image (int width, int height, bool alpha, unsigned seed)
@@ -199,6 +197,8 @@ TEST (RenderToDrawable, RefusalsAndEmptyRectanglesDrawNothing)
     tamba_render_to_drawable (img.get (), pixmap, gc, 0, 0, 0, 0, 0, 4, GDK_RGB_DITHER_NONE, 0, 0);
     tamba_render_to_drawable_alpha (img.get (), pixmap, 0, 0, 0, 0, 4, 0, TAMBA_ALPHA_BILEVEL, 999,
                                     GDK_RGB_DITHER_NONE, 0, 0);
+    ASSERT_FALSE (log.messages ().empty ());
+    EXPECT_NE (log.messages ()[0].text.find ("(tamba_render_to_drawable)"), std::string::npos);
     EXPECT_EQ (log.criticals (),
                (std::vector<std::string>{"tamba != NULL", "drawable != NULL", "gc != NULL",
                                          "width >= 0 && height >= 0",

@@ -7,7 +7,8 @@
 
 namespace {
 
-std::map<Colormap, GdkColormap *> known_colormaps;  // wrapped X colormaps, kept for the process
+// Wrapped X colormaps, kept for the process (the table is never destroyed, so they stay reachable).
+std::map<Colormap, GdkColormap *> &known_colormaps = *new std::map<Colormap, GdkColormap *>;
 GdkColormap *system_colormap = nullptr;
 
 constexpr int kMinPaletteEntries = 256;

@@ -3,7 +3,8 @@
 
 namespace {
 
-std::vector<GdkVisual *> visuals;
+// Never destroyed: the records live as long as the process, and stay reachable from here.
+std::vector<GdkVisual *> &visuals = *new std::vector<GdkVisual *>;
 GdkVisual *system_visual = nullptr;
 
 GdkVisualType type_of_class (int c_class)

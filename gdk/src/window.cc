@@ -7,7 +7,8 @@
 namespace {
 
 gdkl::DrawablePrivate *root = nullptr;
-std::vector<gdkl::DrawablePrivate *> windows;  // live window records, for destroying subtrees
+// Live window records, for destroying subtrees; never destroyed, as records may outlive exit.
+std::vector<gdkl::DrawablePrivate *> &windows = *new std::vector<gdkl::DrawablePrivate *>;
 
 bool is_window (const gdkl::DrawablePrivate *d)
 {

@@ -6,7 +6,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +35,9 @@ XvfbServer::XvfbServer (const std::string &config)
         return;
     }
     if (pid_ == 0) {
+        // The server must not outlive a test process that dies without tearing down (an abort,
+        // a fatal X error), nor hold its output pipe open.
+        prctl (PR_SET_PDEATHSIG, SIGTERM);
         dup2 (fds[1], 3);
         if (fds[0] != 3) close (fds[0]);
         if (fds[1] != 3) close (fds[1]);
@@ -40,7 +45,12 @@ XvfbServer::XvfbServer (const std::string &config)
         for (auto &a : args) argv.push_back (a.data ());
         argv.push_back (nullptr);
         // The server's start-up chatter would bury the test output.
-        if (!std::freopen ("/dev/null", "w", stderr)) _exit (126);
+        const int null = open ("/dev/null", O_RDWR);
+        if (null < 0) _exit (126);
+        dup2 (null, 0);
+        dup2 (null, 1);
+        dup2 (null, 2);
+        for (int fd = 4; fd < 1024; ++fd) close (fd);
         execvp ("Xvfb", argv.data ());
         _exit (127);
     }

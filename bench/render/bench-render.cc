@@ -69,7 +69,13 @@ void BM_XPutImageLimit (benchmark::State &state)
     Setup &s = setup ();
     if (!s.ok) return state.SkipWithError ("no X server");
     GdkImage *ready = gdk_image_new (GDK_IMAGE_NORMAL, gdk_rgb_get_visual (), kWidth, kHeight);
-    std::memset (ready->mem, 0x55, size_t (ready->bpl) * kHeight);
+    // Pixels as GdkRGB would make them from the image, so the server gets the same data.
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const guchar *p = s.image->pixels + y * s.image->rowstride + x * 3;
+            gdk_image_put_pixel (ready, x, y,
+                                 guint32 (gdk_rgb_xpixel_from_rgb (guint32 (p[0]) << 16 | p[1] << 8 | p[2])));
+        }
     for (auto _ : state) {
         XPutImage (gdk_display, GDK_PIXMAP_XID (s.pixmap), GDK_GC_XGC (s.gc), GDK_IMAGE_XIMAGE (ready), 0, 0,
                    0, 0, kWidth, kHeight);

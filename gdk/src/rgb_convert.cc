@@ -197,6 +197,21 @@ void RgbConverter::store_row (const guint32 *pixels, int width, guchar *out) con
     }
 }
 
+template <typename Pixel>
+void RgbConverter::convert_true_native (const guchar *rgb, int rowstride, int width, int height,
+                                        guchar *out, int out_bpl, guint32 depth_mask) const
+{
+    const auto &tr = true_part_[0], &tg = true_part_[1], &tb = true_part_[2];
+    for (int y = 0; y < height; ++y) {
+        const guchar *s = rgb + std::ptrdiff_t (y) * rowstride;
+        guchar *o = out + std::ptrdiff_t (y) * out_bpl;
+        for (int i = 0; i < width; ++i, s += 3, o += sizeof (Pixel)) {
+            const Pixel p = Pixel ((tr[s[0]] | tg[s[1]] | tb[s[2]]) & depth_mask);
+            std::memcpy (o, &p, sizeof p);
+        }
+    }
+}
+
 void RgbConverter::convert (const guchar *rgb, int rowstride, int width, int height, guchar *out,
                             int out_bpl, GdkRgbDither dither, int dx, int dy) const
 {
@@ -204,6 +219,16 @@ void RgbConverter::convert (const guchar *rgb, int rowstride, int width, int hei
     const bool dith = dithers (dither);
     const auto &matrix = bayer_matrix ();
     const guint32 depth_mask = format_.depth >= 32 ? 0xffffffffu : (1u << format_.depth) - 1;
+    const bool native_order = (format_.byte_order == GDK_LSB_FIRST) == (G_BYTE_ORDER == G_LITTLE_ENDIAN);
+    if (!dith && format_.kind == PixelKind::kTrue && native_order
+        && (format_.bpp == 32 || format_.bpp == 16)) {
+        // The common case, written straight into the output: a table lookup per channel.
+        if (format_.bpp == 32)
+            convert_true_native<guint32> (rgb, rowstride, width, height, out, out_bpl, depth_mask);
+        else
+            convert_true_native<guint16> (rgb, rowstride, width, height, out, out_bpl, depth_mask);
+        return;
+    }
     std::vector<guint32> row (size_t (width), 0);
     for (int y = 0; y < height; ++y) {
         const guchar *s = rgb + std::ptrdiff_t (y) * rowstride;

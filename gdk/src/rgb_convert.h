@@ -57,6 +57,9 @@ public:
 private:
     guint32 dithered_pixel (int r, int g, int b, int m) const;
     void store_row (const guint32 *pixels, int width, guchar *out) const;
+    template <typename Pixel>
+    void convert_true_native (const guchar *rgb, int rowstride, int width, int height,
+                              guchar *out, int out_bpl, guint32 depth_mask) const;
 
     PixelFormat format_;
     std::array<std::array<guint32, 256>, 3> true_part_{};  // kTrue: channel field already shifted

@@ -156,8 +156,8 @@ extern "C" GdkColormap *gdkx_colormap_get (Colormap xcmap)
         gdkl::colormap_refresh (it->second);
         return it->second;
     }
-    // X cannot tell a colormap's visual from the colormap alone; records for colormaps of
-    // foreign windows are made by gdk_window_get_colormap, which knows the window's visual.
+    // X cannot tell a colormap's visual from the colormap alone, so a colormap this layer has
+    // not met has no record.
     return nullptr;
 }
 
@@ -166,16 +166,3 @@ extern "C" Colormap gdkx_colormap_xcolormap (GdkColormap *colormap)
     GDKL_RETURN_VAL_IF_FAIL (colormap != nullptr, "colormap != NULL", 0);
     return priv (colormap)->xcmap;
 }
-
-namespace gdkl {
-
-// A record for a colormap met on a foreign window, whose visual is known from the window.
-GdkColormap *colormap_for_foreign (Colormap xcmap, GdkVisual *visual)
-{
-    if (GdkColormap *known = gdkx_colormap_get (xcmap)) return known;
-    GdkColormap *cmap = colormap_wrap (xcmap, visual, false, false);
-    known_colormaps[xcmap] = cmap;
-    return cmap;
-}
-
-}  // namespace gdkl

@@ -93,7 +93,6 @@ void decompose_mask (guint32 mask, gint *shift, gint *prec);
 // Colormaps (colormap.cc).
 GdkColormap *colormap_wrap (Colormap xcmap, GdkVisual *visual, bool is_default, bool owned);
 void colormap_refresh (GdkColormap *cmap);
-GdkColormap *colormap_for_foreign (Colormap xcmap, GdkVisual *visual);
 
 // Drawables (window.cc).
 DrawablePrivate *drawable_new (Drawable xid, GdkWindowType type, int width, int height,

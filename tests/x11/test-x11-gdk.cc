@@ -46,6 +46,21 @@ TEST (Layer, GdkRgbTakesTheDefaultVisualNeverAnArgbOne)
     EXPECT_EQ (bool (gdk_rgb_ditherable ()), dithers || (v->type == GDK_VISUAL_GRAYSCALE && v->depth < 8));
 }
 
+TEST (Layer, UnditheredTrueColourPixelsTruncateEachSample)
+{
+    GdkVisual *v = gdk_rgb_get_visual ();
+    if (v->type != GDK_VISUAL_TRUE_COLOR && v->type != GDK_VISUAL_DIRECT_COLOR) GTEST_SKIP ();
+    auto field = [] (guint32 s, int prec) {
+        return prec <= 8 ? s >> (8 - prec) : (s << (prec - 8)) | (s >> (16 - prec));
+    };
+    for (guint32 rgb : {0x000000u, 0xffffffu, 0x123456u, 0x80ff01u, 0xfe7f3cu}) {
+        const guint32 want = field (rgb >> 16, v->red_prec) << v->red_shift
+                             | field ((rgb >> 8) & 0xff, v->green_prec) << v->green_shift
+                             | field (rgb & 0xff, v->blue_prec) << v->blue_shift;
+        EXPECT_EQ (guint32 (gdk_rgb_xpixel_from_rgb (rgb)), want) << std::hex << rgb;
+    }
+}
+
 TEST (Layer, VisualMasksAreDecomposed)
 {
     int n = 0;

@@ -80,22 +80,47 @@ template <bool Alpha> void convert_8 (GdkImage *image, guchar *pixels, int rowst
     }
 }
 
-// 16 bits per pixel, 5-5-5 (GreenBits 5) or 5-6-5 (GreenBits 6).
+// A 5- or 6-bit field widened to 8 bits by repeating its top bits: (f * 8) + (f / 4) for 5 bits,
+// (f * 4) + (f / 16) for 6.
+constexpr std::array<guchar, 64> widen_table (int bits)
+{
+    std::array<guchar, 64> t{};
+    for (unsigned f = 0; f < (1u << bits); ++f)
+        t[f] = guchar (bits == 5 ? (f << 3) | (f >> 2) : (f << 2) | (f >> 4));
+    return t;
+}
+constexpr std::array<guchar, 64> widen5 = widen_table (5), widen6 = widen_table (6);
+
+// 16 bits per pixel, 5-5-5 (GreenBits 5) or 5-6-5 (GreenBits 6). Without alpha, two pixels (4
+// source bytes, 6 output bytes) per step and a single last pixel for an odd width; the result is
+// that of pixel-by-pixel conversion.
+template <int GreenBits, bool Msb>
+inline guchar *put_16 (guchar *o, const guchar *s, bool alpha)
+{
+    const unsigned v = Msb ? (unsigned (s[0]) << 8 | s[1]) : (unsigned (s[1]) << 8 | s[0]);
+    o[0] = widen5[(v >> (5 + GreenBits)) & 0x1f];
+    o[1] = (GreenBits == 6 ? widen6 : widen5)[(v >> 5) & ((1u << GreenBits) - 1)];
+    o[2] = widen5[v & 0x1f];
+    if (!alpha) return o + 3;
+    o[3] = 255;
+    return o + 4;
+}
+
 template <int GreenBits, bool Msb, bool Alpha>
 void convert_16 (GdkImage *image, guchar *pixels, int rowstride, GdkColormap *)
 {
     const auto *mem = static_cast<const guchar *> (image->mem);
+    const int width = image->width;
     for (int y = 0; y < image->height; ++y) {
         const guchar *s = mem + std::ptrdiff_t (y) * image->bpl;
         guchar *o = pixels + std::ptrdiff_t (y) * rowstride;
-        for (int x = 0; x < image->width; ++x, s += 2) {
-            const unsigned v = Msb ? (unsigned (s[0]) << 8 | s[1]) : (unsigned (s[1]) << 8 | s[0]);
-            const unsigned r = (v >> (5 + GreenBits)) & 0x1f;
-            const unsigned g = (v >> 5) & ((1u << GreenBits) - 1);
-            const unsigned b = v & 0x1f;
-            const unsigned g8 = GreenBits == 6 ? (g << 2) | (g >> 4) : (g << 3) | (g >> 2);
-            o = put<Alpha> (o, guchar ((r << 3) | (r >> 2)), guchar (g8), guchar ((b << 3) | (b >> 2)));
-        }
+        int x = 0;
+        if constexpr (!Alpha)
+            for (; x + 2 <= width; x += 2, s += 4) {
+                o = put_16<GreenBits, Msb> (o, s, false);
+                o = put_16<GreenBits, Msb> (o, s + 2, false);
+            }
+        for (; x < width; ++x, s += 2) o = put_16<GreenBits, Msb> (o, s, Alpha);
     }
 }
 

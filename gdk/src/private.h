@@ -101,6 +101,11 @@ void root_init ();
 // The depths XListPixmapFormats lists, with their bits per pixel.
 int pixmap_format_bpp (int depth);
 
+// Shared memory for GdkRGB (shm.cc): a segment of at least size bytes that the server reads
+// images from, or NULL when MIT-SHM is off or unusable; shm_put sends an image held in it.
+guchar *shm_buffer (size_t size);
+void shm_put (Drawable d, GC gc, XImage *image, int x, int y, unsigned width, unsigned height);
+
 // Images (image.cc).
 ImagePrivate *image_from_ximage (XImage *ximage, GdkVisual *visual);
 

@@ -269,15 +269,10 @@ extern "C" void gdk_draw_rgb_image_dithalign (GdkDrawable *drawable, GdkGC *gc, 
     const gint64 bpl64 = ((gint64 (width) * fmt.bpp + 31) / 32) * 4;
     if (bpl64 > G_MAXINT / kBandRows) return;
     const int bpl = int (bpl64);
-    const int band = std::min (height, kBandRows);
-    if (state.scratch.size () < size_t (bpl) * size_t (band))
-        state.scratch.resize (size_t (bpl) * size_t (band));
 
     XImage img{};
     img.width = width;
-    img.height = band;
     img.format = ZPixmap;
-    img.data = reinterpret_cast<char *> (state.scratch.data ());
     img.byte_order = fmt.byte_order == GDK_MSB_FIRST ? MSBFirst : LSBFirst;
     img.bitmap_unit = 32;
     img.bitmap_bit_order = fmt.bit_order == GDK_MSB_FIRST ? MSBFirst : LSBFirst;
@@ -285,8 +280,28 @@ extern "C" void gdk_draw_rgb_image_dithalign (GdkDrawable *drawable, GdkGC *gc, 
     img.depth = fmt.depth;
     img.bytes_per_line = bpl;
     img.bits_per_pixel = fmt.bpp;
-    if (!XInitImage (&img)) return;
 
+    // The whole picture through shared memory when the server can read it as it is (shared
+    // images are not converted to the server's byte order).
+    const bool server_order = img.byte_order == ImageByteOrder (gdk_display);
+    if (guchar *shm = server_order ? gdkl::shm_buffer (size_t (bpl) * size_t (height)) : nullptr) {
+        img.height = height;
+        img.data = reinterpret_cast<char *> (shm);
+        if (!XInitImage (&img)) return;
+        state.converter->convert (rgb_buf, rowstride, width, height, shm, bpl, dith, x + xdith,
+                                  y + ydith);
+        gdkl::shm_put (d->xid, gdkl::priv (gc)->xgc, &img, x, y, unsigned (width),
+                       unsigned (height));
+        return;
+    }
+
+    // Otherwise in bands, so the server copies one while the next is converted.
+    const int band = std::min (height, kBandRows);
+    if (state.scratch.size () < size_t (bpl) * size_t (band))
+        state.scratch.resize (size_t (bpl) * size_t (band));
+    img.height = band;
+    img.data = reinterpret_cast<char *> (state.scratch.data ());
+    if (!XInitImage (&img)) return;
     for (int top = 0; top < height; top += band) {
         const int rows = std::min (band, height - top);
         state.converter->convert (rgb_buf + std::ptrdiff_t (top) * rowstride, rowstride, width,

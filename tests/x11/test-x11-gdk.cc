@@ -221,6 +221,35 @@ TEST (Layer, ClipMaskAndOriginLimitImagePuts)
     gdk_pixmap_unref (p);
 }
 
+TEST (Layer, SharedMemoryAndPlainDrawingAgree)
+{
+    const int w = 37, h = 70;  // more rows than one plain band
+    std::vector<guchar> rgb (w * h * 3);
+    for (size_t i = 0; i < rgb.size (); ++i) rgb[i] = guchar (i * 7 + i / 3);
+    std::vector<std::vector<guint32>> results;
+    for (gboolean xshm : {gboolean (TRUE), gboolean (FALSE)}) {
+        gdk_set_use_xshm (xshm);
+        GdkPixmap *p = tamba::test::rgb_pixmap (w + 2, h, 0);
+        GdkGC *gc = gdk_gc_new (p);
+        gdk_draw_rgb_image_dithalign (p, gc, 1, 0, w, h, GDK_RGB_DITHER_MAX, rgb.data (), w * 3, 3, 5);
+        // A second picture reuses the segment only after the server has read the first.
+        gdk_draw_rgb_image (p, gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, rgb.data (), 3);
+        results.push_back (read_pixels (p, 0, 0, w + 2, h));
+        gdk_gc_unref (gc);
+        gdk_pixmap_unref (p);
+    }
+    EXPECT_EQ (results[0], results[1]);
+    gdk_set_use_xshm (TRUE);
+    // Without the extension the layer turns XShm off on first use and draws the plain way.
+    const bool no_shm = xvfb_config ().find ("MIT-SHM") != std::string::npos;
+    GdkPixmap *p = tamba::test::rgb_pixmap (2, 2, 0);
+    GdkGC *gc = gdk_gc_new (p);
+    gdk_draw_rgb_image (p, gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, rgb.data (), 3);
+    EXPECT_EQ (bool (gdk_get_use_xshm ()), !no_shm);
+    gdk_gc_unref (gc);
+    gdk_pixmap_unref (p);
+}
+
 TEST (Layer, ErrorsAreTrappedWhereAFetchMayFail)
 {
     // Part of this window lies off the screen, so reading it fails; the layer returns NULL.

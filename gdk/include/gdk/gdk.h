@@ -24,6 +24,8 @@ gint gdk_screen_height (void);
  * last error code seen (0 if none). Pop does not synchronise: call gdk_flush first. */
 void gdk_error_trap_push (void);
 gint gdk_error_trap_pop (void);
+/* Allows or forbids MIT-SHM for GdkRGB's drawing (default TRUE; --no-xshm clears it). The layer
+ * clears it itself when the server has no usable MIT-SHM. */
 void gdk_set_use_xshm (gboolean use_xshm);
 gboolean gdk_get_use_xshm (void);
 

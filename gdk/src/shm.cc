@@ -37,7 +37,9 @@ bool attach (size_t size)
 {
     const int id = shmget (IPC_PRIVATE, size, IPC_CREAT | 0600);
     if (id < 0) {
-        if (errno != ENOMEM && errno != ENOSPC && errno != EINVAL && errno != EACCES)
+        // Limits and sandboxes refusing shared memory are expected; anything else is worth a word.
+        if (errno != ENOMEM && errno != ENOSPC && errno != EINVAL && errno != EACCES
+            && errno != EPERM && errno != ENOSYS)
             g_log (GDK_LOG_DOMAIN, G_LOG_LEVEL_WARNING, "shmget failed: %s", g_strerror (errno));
         return false;
     }

@@ -240,12 +240,13 @@ TEST (Layer, SharedMemoryAndPlainDrawingAgree)
     }
     EXPECT_EQ (results[0], results[1]);
     gdk_set_use_xshm (TRUE);
-    // Without the extension the layer turns XShm off on first use and draws the plain way.
+    // Without the extension the layer turns XShm off on first use and draws the plain way. (With
+    // it, a machine that refuses shared memory may turn it off too, so that is not asserted.)
     const bool no_shm = xvfb_config ().find ("MIT-SHM") != std::string::npos;
     GdkPixmap *p = tamba::test::rgb_pixmap (2, 2, 0);
     GdkGC *gc = gdk_gc_new (p);
     gdk_draw_rgb_image (p, gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, rgb.data (), 3);
-    EXPECT_EQ (bool (gdk_get_use_xshm ()), !no_shm);
+    if (no_shm) EXPECT_FALSE (gdk_get_use_xshm ());
     gdk_gc_unref (gc);
     gdk_pixmap_unref (p);
 }

@@ -246,7 +246,9 @@ TEST (Layer, SharedMemoryAndPlainDrawingAgree)
     GdkPixmap *p = tamba::test::rgb_pixmap (2, 2, 0);
     GdkGC *gc = gdk_gc_new (p);
     gdk_draw_rgb_image (p, gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, rgb.data (), 3);
-    if (no_shm) EXPECT_FALSE (gdk_get_use_xshm ());
+    if (no_shm) {
+        EXPECT_FALSE (gdk_get_use_xshm ());
+    }
     gdk_gc_unref (gc);
     gdk_pixmap_unref (p);
 }

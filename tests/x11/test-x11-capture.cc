@@ -186,6 +186,9 @@ TEST (Capture, WindowsMustBeViewableAndWhollyOnScreen)
     EXPECT_EQ (tamba_get_from_drawable (nullptr, child, nullptr, 0, 0, 0, 0, 2, 2), nullptr);
     EXPECT_EQ (log.criticals (), std::vector<std::string>{"gdk_window_is_viewable (src)"});
     gdk_window_destroy (parent);
+    // Destroying the parent destroyed the child too; its record goes with its last reference.
+    EXPECT_FALSE (gdk_window_is_viewable (child));
+    gdk_window_unref (child);
 }
 
 TEST (Capture, PreconditionsInOrderLeaveTheDestinationAlone)

@@ -6,6 +6,7 @@
 #define TAMBA_TAMBA_H
 
 #include <glib.h>
+#include <glib-object.h>
 #include <gmodule.h>
 #include <stdio.h>
 
@@ -128,7 +129,8 @@ typedef struct _TambaFrame TambaFrame;
 typedef struct _TambaAnimation TambaAnimation;
 
 /* One image of an animation, placed at (x_offset, y_offset); owns one reference to tamba.
- * delay_time is as the module gives it (-1 for the single frame of a still image). */
+ * delay_time is as the module gives it (-1 for the single frame of a still image); the GIF
+ * module gives the file's delay unchanged, in hundredths of a second. */
 struct _TambaFrame {
   Tamba *tamba;
   int x_offset;
@@ -169,6 +171,149 @@ struct _TambaModule {
   gboolean (*load_increment) (gpointer context, const guchar *buf, guint size);
   TambaAnimation *(*load_animation) (FILE *f);
 };
+
+/* ---------------------------------------------------------------------------------------------
+ * Loading.
+ */
+
+/* The format record whose signature matches the first size bytes of buffer, or NULL. The module
+ * is not opened here. */
+TAMBA_API TambaModule *tamba_get_module (guchar *buffer, guint size);
+
+/* Opens the format's module ("tambaloader-" + name, from the module directory, else through the
+ * library search) and binds its entry points; warns and leaves the record unopened on failure. */
+TAMBA_API void tamba_load_module (TambaModule *image_module);
+
+/* Loads a whole file through its format's module: a new image owned by the caller, or NULL. */
+TAMBA_API Tamba *tamba_new_from_file (const char *filename);
+
+/* Builds an image from XPM data held in memory, through the xpm module; NULL on failure. */
+TAMBA_API Tamba *tamba_new_from_xpm_data (const char **data);
+
+/* Loads an animation; a still image becomes one frame at 0,0 with delay -1. NULL on failure. */
+TAMBA_API TambaAnimation *tamba_animation_new_from_file (const char *filename);
+
+/* Adds a reference and returns the animation. */
+TAMBA_API TambaAnimation *tamba_animation_ref (TambaAnimation *animation);
+
+/* Drops a reference; the last one releases every frame, its image reference and the list. */
+TAMBA_API void tamba_animation_unref (TambaAnimation *animation);
+
+/* Accessors; nothing is copied or referenced. On NULL each logs a critical message and returns
+ * -1, NULL or TAMBA_FRAME_RETAIN. */
+TAMBA_API int tamba_animation_get_width (TambaAnimation *animation);
+TAMBA_API int tamba_animation_get_height (TambaAnimation *animation);
+TAMBA_API int tamba_animation_get_num_frames (TambaAnimation *animation);
+TAMBA_API GList *tamba_animation_get_frames (TambaAnimation *animation);
+TAMBA_API Tamba *tamba_frame_get_tamba (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_x_offset (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_y_offset (TambaFrame *frame);
+TAMBA_API int tamba_frame_get_delay_time (TambaFrame *frame);
+TAMBA_API TambaFrameAction tamba_frame_get_action (TambaFrame *frame);
+
+/* The progressive loader: a GObject fed with bytes in pieces of any size. It buffers the first
+ * 128 bytes to recognise the format, then hands every byte to the module and turns the module's
+ * callbacks into the signals "area_prepared", "area_updated" (x, y, width, height),
+ * "frame_done" (frame), "animation_done" and "closed". Release it with g_object_unref; a loader
+ * that was not closed is closed then. */
+typedef struct _TambaLoader TambaLoader;
+typedef struct _TambaLoaderClass TambaLoaderClass;
+
+#define TAMBA_TYPE_LOADER (tamba_loader_get_type ())
+#define TAMBA_LOADER(obj) (G_TYPE_CHECK_INSTANCE_CAST ((obj), TAMBA_TYPE_LOADER, TambaLoader))
+#define TAMBA_LOADER_CLASS(klass) \
+  (G_TYPE_CHECK_CLASS_CAST ((klass), TAMBA_TYPE_LOADER, TambaLoaderClass))
+#define TAMBA_IS_LOADER(obj) (G_TYPE_CHECK_INSTANCE_TYPE ((obj), TAMBA_TYPE_LOADER))
+#define TAMBA_IS_LOADER_CLASS(klass) (G_TYPE_CHECK_CLASS_TYPE ((klass), TAMBA_TYPE_LOADER))
+
+struct _TambaLoader {
+  GObject object;
+  gpointer priv;
+};
+
+/* Default handlers of the five signals; the loader itself leaves them all NULL. */
+struct _TambaLoaderClass {
+  GObjectClass parent_class;
+  void (*area_prepared) (TambaLoader *loader);
+  void (*area_updated) (TambaLoader *loader, gint x, gint y, gint width, gint height);
+  void (*frame_done) (TambaLoader *loader, TambaFrame *frame);
+  void (*animation_done) (TambaLoader *loader);
+  void (*closed) (TambaLoader *loader);
+};
+
+/* The GType of TambaLoader, registered on the first call. */
+TAMBA_API GType tamba_loader_get_type (void);
+
+/* A new loader collecting the header; the caller owns its one reference. */
+TAMBA_API TambaLoader *tamba_loader_new (void);
+
+/* Feeds count bytes. FALSE when the data was not recognised, the module could not be started or
+ * refused the bytes; TRUE while the header is still being collected. */
+TAMBA_API gboolean tamba_loader_write (TambaLoader *loader, const guchar *buf, gsize count);
+
+/* Starts the module on a short header if need be, stops it and emits "closed". */
+TAMBA_API void tamba_loader_close (TambaLoader *loader);
+
+/* The image being loaded (the first frame's once an animation has frames), or NULL; no reference
+ * is added. */
+TAMBA_API Tamba *tamba_loader_get_tamba (TambaLoader *loader);
+
+/* The animation assembled from finished frames, or NULL; no reference is added. */
+TAMBA_API TambaAnimation *tamba_loader_get_animation (TambaLoader *loader);
+
+/* ---------------------------------------------------------------------------------------------
+ * Scaling, compositing and pixel utilities.
+ *
+ * The source, scaled by (scale_x, scale_y), is placed with its top-left corner at
+ * (offset_x, offset_y) of the destination (offsets rounded to whole pixels, halves up); only the
+ * rectangle (dest_x, dest_y, dest_width, dest_height), which must lie inside dest, is written.
+ * Parts of the rectangle beyond the scaled source repeat its edge pixels. Scale factors must be
+ * positive with 65536 / scale in 1..G_MAXINT; a zero factor writes nothing.
+ */
+
+/* Replaces the rectangle with the scaled source. A source with alpha needs a destination with
+ * alpha. */
+TAMBA_API void tamba_scale (const Tamba *src, Tamba *dest, int dest_x, int dest_y, int dest_width,
+                            int dest_height, double offset_x, double offset_y, double scale_x,
+                            double scale_y, GdkInterpType interp_type);
+
+/* Blends the scaled source, at opacity overall_alpha (0..255), over the rectangle. */
+TAMBA_API void tamba_composite (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                int dest_width, int dest_height, double offset_x, double offset_y,
+                                double scale_x, double scale_y, GdkInterpType interp_type,
+                                int overall_alpha);
+
+/* Blends the scaled source over a checkerboard of color1/color2 (0xRRGGBB) squares as wide as the
+ * largest power of two dividing check_size (not 0); (check_x, check_y) are the checkerboard
+ * coordinates of the rectangle's top-left pixel. */
+TAMBA_API void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                      int dest_width, int dest_height, double offset_x,
+                                      double offset_y, double scale_x, double scale_y,
+                                      GdkInterpType interp_type, int overall_alpha, int check_x,
+                                      int check_y, int check_size, guint32 color1,
+                                      guint32 color2);
+
+/* A new image of dest_width x dest_height (with alpha when src has it) holding the whole source
+ * scaled to that size; NULL if it cannot be allocated. */
+TAMBA_API Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest_height,
+                                     GdkInterpType interp_type);
+
+/* A new image of dest_width x dest_height holding the whole source scaled and blended over a
+ * checkerboard that starts with color1 at its top-left corner; NULL if it cannot be allocated. */
+TAMBA_API Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width, int dest_height,
+                                               GdkInterpType interp_type, int overall_alpha,
+                                               int check_size, guint32 color1, guint32 color2);
+
+/* A new RGBA copy of an RGB image, alpha 255 except where substitute_color is set and the pixel
+ * is exactly (r, g, b), which becomes transparent; an RGBA image is simply copied. NULL if memory
+ * runs out. */
+TAMBA_API Tamba *tamba_add_alpha (const Tamba *tamba, gboolean substitute_color, guchar r,
+                                  guchar g, guchar b);
+
+/* Copies the width x height rectangle at (src_x, src_y) of src_tamba to (dest_x, dest_y) of
+ * dest_tamba; both rectangles must lie inside their images. */
+TAMBA_API void tamba_copy_area (const Tamba *src_tamba, int src_x, int src_y, int width,
+                                int height, Tamba *dest_tamba, int dest_x, int dest_y);
 
 /* ---------------------------------------------------------------------------------------------
  * Rendering and capture. Drawables, graphics contexts, colormaps and the dither modes are those of

@@ -3,6 +3,7 @@
 #include <gmodule.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ std::vector<CorpusEntry> corpus_entries (const std::string &format);
 
 // For INSTANTIATE_TEST_SUITE_P: a test name made from the file's path.
 std::string corpus_test_name (const CorpusEntry &e);
+
+// Test listings show the file rather than the record's bytes.
+inline void PrintTo (const CorpusEntry &e, std::ostream *os)
+{
+    *os << e.path << " (" << e.expect << ")";
+}
 
 // A reference decode: 8-bit RGB (depth 3) or RGBA (depth 4), rows packed.
 struct Pam {

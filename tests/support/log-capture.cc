@@ -1,6 +1,5 @@
 #include "log-capture.h"
 
-#include <regex>
 
 namespace tamba::test {
 
@@ -43,9 +42,15 @@ std::vector<std::string> LogCapture::warnings () const
 
 std::string precondition_expression (const std::string &message)
 {
-    static const std::regex re (R"(^file [^:]+: line [0-9]+ \([^)]+\): assertion `(.*)' failed\.$)");
-    std::smatch m;
-    return std::regex_match (message, m, re) ? m[1].str () : std::string ();
+    // "file F: line N (FUNC): assertion `EXPR' failed."
+    static const std::string head = "file ", open = "): assertion `", tail = "' failed.";
+    const size_t start = message.find (open);
+    if (message.compare (0, head.size (), head) != 0 || start == std::string::npos
+        || message.find (": line ") == std::string::npos || message.size () < start + open.size () + tail.size ()
+        || message.compare (message.size () - tail.size (), tail.size (), tail) != 0)
+        return "";
+    const size_t from = start + open.size ();
+    return message.substr (from, message.size () - tail.size () - from);
 }
 
 }  // namespace tamba::test

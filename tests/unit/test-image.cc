@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ struct RowstrideCase {
     int rowstride;
     int n_channels;
 };
+
+void PrintTo (const RowstrideCase &c, std::ostream *os)
+{
+    *os << "width " << c.width << (c.has_alpha ? " with alpha" : "");
+}
 
 class Rowstride : public ::testing::TestWithParam<RowstrideCase> {};
 
@@ -61,6 +67,8 @@ struct RefusalCase {
     int height;
     const char *message;  // nullptr: refused silently
 };
+
+void PrintTo (const RefusalCase &c, std::ostream *os) { *os << c.what; }
 
 class Refusal : public ::testing::TestWithParam<RefusalCase> {};
 

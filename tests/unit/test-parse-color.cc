@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ struct ParseCase {
     bool ok;
     guint16 r, g, b;
 };
+
+void PrintTo (const ParseCase &c, std::ostream *os) { *os << '"' << c.spec << '"'; }
 
 class ParseHex : public ::testing::TestWithParam<ParseCase> {};
 

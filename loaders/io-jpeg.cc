@@ -1,0 +1,344 @@
+// JPEG loader module on libjpeg-turbo with a suspending data source. Whole-file loading feeds
+// the file through the same decoder as progressive loading, so both give the same pixels.
+//
+// Progressive-mode (multi-scan) JPEGs are shown once, when the final image is complete: the
+// decoder runs in single-pass mode, so rows are delivered only after the last scan has arrived.
+// A file that ends early is finished as if an end-of-image marker followed: what arrived is
+// shown and the rest of the image is still decoded (grey where no data came), never left
+// uninitialised.
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "libcodec-support.h"
+
+namespace {
+
+using tamba::detail::ProgressSink;
+
+constexpr char kFormat[] = "JPEG";
+constexpr int kRowsPerRead = 16;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// Source bytes that have arrived but that libjpeg has not consumed yet.
+struct SourceManager {
+    jpeg_source_mgr pub;
+    std::vector<JOCTET> pending;  // what next_input_byte points into
+    size_t skip = 0;              // bytes still to drop once they arrive
+    bool at_end = false;          // no more bytes will come
+};
+
+class JpegDecode {
+public:
+    explicit JpegDecode (const ProgressSink &sink) noexcept : sink_ (sink) {}
+    ~JpegDecode ()
+    {
+        if (created_) jpeg_destroy_decompress (&cinfo_);
+        if (image_) tamba_unref (image_);
+    }
+    JpegDecode (const JpegDecode &) = delete;
+    JpegDecode &operator= (const JpegDecode &) = delete;
+
+    bool start () noexcept;
+    // Adds bytes and decodes as far as they go; false (with one warning) on a fatal error.
+    bool feed (const guchar *data, size_t size) noexcept;
+    // Decodes the rest as if the data ended here; the image (caller's reference) or NULL.
+    Tamba *finish () noexcept;
+
+private:
+    enum class Stage { kHeader, kStart, kRows, kDone, kFailed };
+
+    static void on_error_exit (j_common_ptr cinfo);
+    static void on_message (j_common_ptr, int) {}
+    static void on_init_source (j_decompress_ptr) {}
+    static boolean on_fill_input (j_decompress_ptr cinfo);
+    static void on_skip_input (j_decompress_ptr cinfo, long count);
+    static void on_term_source (j_decompress_ptr) {}
+
+    bool run () noexcept;
+    void step ();
+    void begin_image ();
+    void read_rows ();
+    void fill_missing_rows () noexcept;
+    // Ends the decode from inside run(), as libjpeg's own errors do.
+    [[noreturn]] void stop_with (const char *reason) noexcept
+    {
+        tamba::detail::keep_message (error_.message, reason);
+        std::longjmp (error_.jump, 1);
+    }
+    void fail (const char *reason) noexcept;
+
+    ProgressSink sink_;
+    jpeg_decompress_struct cinfo_ {};
+    ErrorManager error_ {};
+    SourceManager source_ {};
+    bool created_ = false;
+    Stage stage_ = Stage::kHeader;
+    Tamba *image_ = nullptr;
+    bool cmyk_ = false;
+    bool inverted_cmyk_ = false;
+    std::vector<JOCTET> cmyk_rows_;
+};
+
+void JpegDecode::on_error_exit (j_common_ptr cinfo)
+{
+    auto *error = reinterpret_cast<ErrorManager *> (cinfo->err);
+    cinfo->err->format_message (cinfo, error->message);
+    std::longjmp (error->jump, 1);
+}
+
+boolean JpegDecode::on_fill_input (j_decompress_ptr cinfo)
+{
+    auto *source = reinterpret_cast<SourceManager *> (cinfo->src);
+    if (!source->at_end) return FALSE;  // suspend until more bytes come
+    // The data ended early: an end-of-image marker lets libjpeg finish with what it has.
+    static const JOCTET kEndOfImage[] = {0xFF, JPEG_EOI};
+    source->pub.next_input_byte = kEndOfImage;
+    source->pub.bytes_in_buffer = sizeof kEndOfImage;
+    return TRUE;
+}
+
+void JpegDecode::on_skip_input (j_decompress_ptr cinfo, long count)
+{
+    auto *source = reinterpret_cast<SourceManager *> (cinfo->src);
+    if (count <= 0) return;
+    const size_t n = size_t (count);
+    if (n <= source->pub.bytes_in_buffer) {
+        source->pub.next_input_byte += n;
+        source->pub.bytes_in_buffer -= n;
+    } else {
+        source->skip = n - source->pub.bytes_in_buffer;
+        source->pub.next_input_byte += source->pub.bytes_in_buffer;
+        source->pub.bytes_in_buffer = 0;
+    }
+}
+
+bool JpegDecode::start () noexcept
+{
+    cinfo_.err = jpeg_std_error (&error_.pub);
+    error_.pub.error_exit = on_error_exit;
+    error_.pub.emit_message = on_message;
+    if (setjmp (error_.jump)) {
+        fail (error_.message);
+        return false;
+    }
+    jpeg_create_decompress (&cinfo_);
+    created_ = true;
+    source_.pub.init_source = on_init_source;
+    source_.pub.fill_input_buffer = on_fill_input;
+    source_.pub.skip_input_data = on_skip_input;
+    source_.pub.resync_to_restart = jpeg_resync_to_restart;
+    source_.pub.term_source = on_term_source;
+    cinfo_.src = &source_.pub;
+    return true;
+}
+
+void JpegDecode::fail (const char *reason) noexcept
+{
+    if (stage_ == Stage::kFailed) return;
+    tamba::detail::warn_load_failed (kFormat, reason);
+    stage_ = Stage::kFailed;
+    fill_missing_rows ();
+}
+
+// Rows that were never decoded (after a fatal error) are made mid grey, so an image already
+// handed to the caller holds no uninitialised memory.
+void JpegDecode::fill_missing_rows () noexcept
+{
+    if (!image_) return;
+    const guint first = created_ && cinfo_.output_height ? cinfo_.output_scanline : 0;
+    for (int y = int (first); y < image_->height; ++y)
+        std::memset (image_->pixels + size_t (y) * size_t (image_->rowstride), 128,
+                     size_t (image_->width) * 3);
+    sink_.updated (image_, 0, first, guint (image_->width), guint (image_->height) - first);
+}
+
+bool JpegDecode::feed (const guchar *data, size_t size) noexcept
+{
+    if (stage_ == Stage::kFailed) return false;
+    if (stage_ == Stage::kDone) return true;
+    try {
+        // Keep only what libjpeg has not consumed, then add the new bytes after it.
+        std::vector<JOCTET> &pending = source_.pending;
+        const size_t unread = source_.pub.bytes_in_buffer;
+        if (unread < pending.size ())
+            pending.erase (pending.begin (), pending.end () - long (unread));
+        const size_t skipped = std::min (source_.skip, size);
+        source_.skip -= skipped;
+        pending.insert (pending.end (), data + skipped, data + size);
+    } catch (const std::bad_alloc &) {
+        fail (tamba::detail::kNoMemoryMessage);
+        return false;
+    }
+    source_.pub.next_input_byte = source_.pending.data ();
+    source_.pub.bytes_in_buffer = source_.pending.size ();
+    return run ();
+}
+
+Tamba *JpegDecode::finish () noexcept
+{
+    if (stage_ == Stage::kHeader) {
+        fail ("the file ends before the image header");
+    } else if (stage_ != Stage::kDone && stage_ != Stage::kFailed) {
+        source_.at_end = true;
+        run ();
+    }
+    if (stage_ != Stage::kDone) return nullptr;
+    Tamba *image = image_;
+    image_ = nullptr;
+    return image;
+}
+
+// Runs the decoder until it needs more bytes or is done. libjpeg longjmps here on errors;
+// step() and what it calls hold nothing that needs a destructor.
+bool JpegDecode::run () noexcept
+{
+    if (setjmp (error_.jump)) {
+        fail (error_.message);
+        return false;
+    }
+    Stage before;
+    do {
+        before = stage_;
+        step ();
+    } while (stage_ != before && stage_ != Stage::kDone);
+    return true;
+}
+
+void JpegDecode::step ()
+{
+    switch (stage_) {
+    case Stage::kHeader:
+        if (jpeg_read_header (&cinfo_, TRUE) == JPEG_SUSPENDED) return;
+        begin_image ();
+        stage_ = Stage::kStart;
+        return;
+    case Stage::kStart:
+        if (!jpeg_start_decompress (&cinfo_)) return;
+        stage_ = Stage::kRows;
+        return;
+    case Stage::kRows:
+        read_rows ();
+        if (cinfo_.output_scanline >= cinfo_.output_height) {
+            // Whatever follows the last row (trailing markers, garbage) is not needed.
+            jpeg_abort_decompress (&cinfo_);
+            stage_ = Stage::kDone;
+        }
+        return;
+    case Stage::kDone:
+    case Stage::kFailed:
+        return;
+    }
+}
+
+void JpegDecode::begin_image ()
+{
+    if (!tamba::detail::image_size_allowed (cinfo_.image_width, cinfo_.image_height))
+        stop_with (tamba::detail::kTooLargeMessage);
+    switch (cinfo_.jpeg_color_space) {
+    case JCS_CMYK:
+    case JCS_YCCK:
+        // libjpeg turns YCCK into CMYK; Adobe writes CMYK inverted (0 = full ink).
+        cinfo_.out_color_space = JCS_CMYK;
+        cmyk_ = true;
+        inverted_cmyk_ = cinfo_.saw_Adobe_marker;
+        break;
+    default:
+        // Grey, YCbCr and RGB all come out as RGB.
+        cinfo_.out_color_space = JCS_RGB;
+        break;
+    }
+    bool have_rows = true;
+    try {
+        if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.image_width) * 4 * kRowsPerRead);
+    } catch (const std::bad_alloc &) {
+        have_rows = false;  // the jump out happens after the handler has finished
+    }
+    if (!have_rows) stop_with (tamba::detail::kNoMemoryMessage);
+    image_ = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, int (cinfo_.image_width),
+                        int (cinfo_.image_height));
+    if (!image_) stop_with (tamba::detail::kNoMemoryMessage);
+    sink_.prepared (image_);
+}
+
+// CMYK (as stored, inverted or not) to RGB: each colour is its ink's complement darkened by
+// black, rounded.
+void cmyk_to_rgb (const JOCTET *in, guchar *out, size_t width, bool inverted) noexcept
+{
+    for (size_t x = 0; x < width; ++x, in += 4, out += 3) {
+        const unsigned k = inverted ? in[3] : 255u - in[3];
+        for (int c = 0; c < 3; ++c) {
+            const unsigned v = inverted ? in[c] : 255u - in[c];
+            out[c] = guchar ((v * k + 127) / 255);
+        }
+    }
+}
+
+void JpegDecode::read_rows ()
+{
+    const size_t width = cinfo_.output_width;
+    while (cinfo_.output_scanline < cinfo_.output_height) {
+        const JDIMENSION first = cinfo_.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION> (kRowsPerRead, cinfo_.output_height - first);
+        JSAMPROW rows[kRowsPerRead];
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = cmyk_ ? cmyk_rows_.data () + size_t (i) * width * 4
+                            : image_->pixels + size_t (first + i) * size_t (image_->rowstride);
+        const JDIMENSION got = jpeg_read_scanlines (&cinfo_, rows, count);
+        if (got == 0) return;  // suspended
+        if (cmyk_)
+            for (JDIMENSION i = 0; i < got; ++i)
+                cmyk_to_rgb (rows[i],
+                             image_->pixels + size_t (first + i) * size_t (image_->rowstride),
+                             width, inverted_cmyk_);
+        sink_.updated (image_, 0, first, guint (width), got);
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+G_MODULE_EXPORT Tamba *tamba__jpeg_image_load (FILE *f);
+G_MODULE_EXPORT gpointer tamba__jpeg_image_begin_load (TambaPrepareFunc prepare_func,
+                                                       TambaUpdateFunc update_func,
+                                                       TambaFrameDoneFunc frame_done_func,
+                                                       TambaAnimationDoneFunc anim_done_func,
+                                                       gpointer user_data);
+G_MODULE_EXPORT void tamba__jpeg_image_stop_load (gpointer context);
+G_MODULE_EXPORT gboolean tamba__jpeg_image_load_increment (gpointer context, const guchar *buf,
+                                                           guint size);
+
+Tamba *tamba__jpeg_image_load (FILE *f)
+{
+    return tamba::detail::load_through_decoder<JpegDecode> (f);
+}
+
+gpointer tamba__jpeg_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
+                                       TambaFrameDoneFunc, TambaAnimationDoneFunc,
+                                       gpointer user_data)
+{
+    return tamba::detail::begin_decoder<JpegDecode> (prepare_func, update_func, user_data);
+}
+
+void tamba__jpeg_image_stop_load (gpointer context)
+{
+    tamba::detail::stop_decoder<JpegDecode> (context);
+}
+
+gboolean tamba__jpeg_image_load_increment (gpointer context, const guchar *buf, guint size)
+{
+    return tamba::detail::feed_decoder<JpegDecode> (context, buf, size);
+}
+
+}  // extern "C"

@@ -1,0 +1,227 @@
+// Nearest-neighbour paths: each destination pixel takes the one source pixel under its centre.
+// Sampling positions outside the source are clamped to its edge rows and columns.
+#include <algorithm>
+#include <cstring>
+
+#include "pixops/pixops-fixed.h"
+#include "pixops/pixops-private.h"
+
+namespace tamba::detail {
+
+namespace {
+
+struct Grid {
+    std::int64_t x_step, y_step, width, height;
+};
+
+Grid grid_of (const PixopsPass &pass)
+{
+    return {pixops_step (pass.scale_x), pixops_step (pass.scale_y),
+            std::max<std::int64_t> (0, std::int64_t (pass.render_x1) - pass.render_x0),
+            std::max<std::int64_t> (0, std::int64_t (pass.render_y1) - pass.render_y0)};
+}
+
+const guchar *source_row (const PixopsPass &pass, const Grid &grid, std::int64_t i)
+{
+    const std::int64_t y = fx::pixel ((pass.render_y0 + i) * grid.y_step + grid.y_step / 2);
+    return pass.src_buf + std::clamp<std::int64_t> (y, 0, pass.src_height - 1) *
+                              std::ptrdiff_t (pass.src_rowstride);
+}
+
+guchar *dest_row (const PixopsPass &pass, std::int64_t i)
+{
+    return pass.dest_buf + i * std::ptrdiff_t (pass.dest_rowstride);
+}
+
+// Calls pixel (j, d, p) for every column j of a row: the columns left of the source take its
+// first pixel, those right of it its last, and only the middle ones step through it, so the
+// interior needs no clamp per pixel.
+template <int SrcChannels, int DestChannels, typename Pixel>
+inline void walk_row (const PixopsPass &pass, const Grid &grid, const guchar *src, guchar *dest,
+                      Pixel &&pixel)
+{
+    const std::int64_t x0 = pass.render_x0 * grid.x_step + grid.x_step / 2;
+    const std::int64_t end = std::int64_t (pass.src_width) << fx::kShift;
+    const std::int64_t j_lo =
+        std::clamp<std::int64_t> (fx::ceil_div (-x0, grid.x_step), 0, grid.width);
+    const std::int64_t j_hi =
+        std::clamp<std::int64_t> (fx::ceil_div (end - x0, grid.x_step), j_lo, grid.width);
+    std::int64_t j = 0;
+    for (; j < j_lo; j++) pixel (j, dest + j * DestChannels, src);
+    std::int64_t x = x0 + j_lo * grid.x_step;
+    for (; j < j_hi; j++, x += grid.x_step)
+        pixel (j, dest + j * DestChannels, src + fx::pixel (x) * SrcChannels);
+    const guchar *last = src + std::ptrdiff_t (pass.src_width - 1) * SrcChannels;
+    for (; j < grid.width; j++) pixel (j, dest + j * DestChannels, last);
+}
+
+template <int SrcChannels, int DestChannels>
+void scale_rows (const PixopsPass &pass, const Grid &grid)
+{
+    // At scale 1 the in-range part of a row is one contiguous copy.
+    const bool unit_copy = grid.x_step == fx::kOne && SrcChannels == DestChannels;
+    for (std::int64_t i = 0; i < grid.height; i++) {
+        const guchar *src = source_row (pass, grid, i);
+        guchar *dest = dest_row (pass, i);
+        if (unit_copy && pass.render_x0 >= 0 &&
+            std::int64_t (pass.render_x1) <= std::int64_t (pass.src_width)) {
+            std::memcpy (dest, src + std::ptrdiff_t (pass.render_x0) * SrcChannels,
+                         std::size_t (grid.width) * DestChannels);
+            continue;
+        }
+        walk_row<SrcChannels, DestChannels> (
+            pass, grid, src, dest, [] (std::int64_t, guchar *d, const guchar *p) {
+                if constexpr (SrcChannels == 4 && DestChannels == 4) {
+                    std::memcpy (d, p, 4);
+                } else {
+                    d[0] = p[0];
+                    d[1] = p[1];
+                    d[2] = p[2];
+                    if constexpr (DestChannels == 4) d[3] = 255;
+                }
+            });
+    }
+}
+
+// Source over destination for one effective alpha a0 (1..254 when the destination has alpha).
+template <bool DestAlpha>
+inline void blend_over (guchar *d, const guchar *p, guint a0)
+{
+    if constexpr (DestAlpha) {
+        const guint w0 = 255 * a0;
+        const guint w1 = (255 - a0) * d[3];
+        const guint w = w0 + w1;
+        for (int ch = 0; ch < 3; ch++) d[ch] = guchar ((w0 * p[ch] + w1 * d[ch]) / w);
+        d[3] = guchar (w / 255);
+    } else {
+        // Correctly rounded (a0 * p + (255 - a0) * d) / 255; exact at a0 = 0 and 255 as well,
+        // so this path needs no branch on the alpha.
+        const guint a1 = 255 - a0;
+        for (int ch = 0; ch < 3; ch++) {
+            const guint tmp = a0 * p[ch] + a1 * d[ch] + 0x80;
+            d[ch] = guchar ((tmp + (tmp >> 8)) >> 8);
+        }
+    }
+}
+
+// FullOpacity: overall_alpha is 255, so the effective alpha is the source's own.
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, bool FullOpacity>
+void composite_rows_at (const PixopsPass &pass, const Grid &grid, int overall_alpha)
+{
+    for (std::int64_t i = 0; i < grid.height; i++) {
+        walk_row<SrcChannels, DestChannels> (
+            pass, grid, source_row (pass, grid, i), dest_row (pass, i),
+            [overall_alpha] (std::int64_t, guchar *d, const guchar *p) {
+                const guint a0 = !SrcAlpha     ? guint (overall_alpha)
+                                 : FullOpacity ? guint (p[3])
+                                               : guint (p[3] * overall_alpha) / 255;
+                if constexpr (!DestAlpha) {
+                    blend_over<false> (d, p, a0);
+                    return;
+                }
+                if (a0 == 0) return;
+                if (a0 == 255) {
+                    d[0] = p[0];
+                    d[1] = p[1];
+                    d[2] = p[2];
+                    if constexpr (DestAlpha) d[3] = 255;
+                    return;
+                }
+                blend_over<DestAlpha> (d, p, a0);
+            });
+    }
+}
+
+template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha>
+void composite_rows (const PixopsPass &pass, const Grid &grid, int overall_alpha)
+{
+    if (overall_alpha == 255)
+        composite_rows_at<SrcChannels, SrcAlpha, DestChannels, DestAlpha, true> (pass, grid, 255);
+    else
+        composite_rows_at<SrcChannels, SrcAlpha, DestChannels, DestAlpha, false> (pass, grid,
+                                                                                 overall_alpha);
+}
+
+template <int SrcChannels, bool SrcAlpha, int DestChannels>
+void composite_color_rows (const PixopsPass &pass, const Grid &grid, int overall_alpha)
+{
+    const int check_shift = get_check_shift (pass.check_size);
+    for (std::int64_t i = 0; i < grid.height; i++) {
+        const bool odd_row = ((i + pass.check_y) >> check_shift) & 1;
+        const std::int64_t check_x = pass.check_x;
+        walk_row<SrcChannels, DestChannels> (
+            pass, grid, source_row (pass, grid, i), dest_row (pass, i),
+            [&] (std::int64_t j, guchar *d, const guchar *p) {
+                const bool odd_column = ((j + check_x) >> check_shift) & 1;
+                const guint32 c = odd_row == odd_column ? pass.color1 : pass.color2;
+                const int check[3] = {int ((c & 0xff0000) >> 16), int ((c & 0xff00) >> 8),
+                                      int (c & 0xff)};
+                const int a0 = SrcAlpha ? (p[3] * overall_alpha + 0xff) >> 8 : overall_alpha;
+                for (int ch = 0; ch < 3; ch++) {
+                    if (a0 == 0) {
+                        d[ch] = guchar (check[ch]);
+                    } else if (a0 == 255) {
+                        d[ch] = p[ch];
+                    } else {
+                        const int tmp = (p[ch] - check[ch]) * a0;
+                        d[ch] = guchar (check[ch] + ((tmp + (tmp >> 8) + 0x80) >> 8));
+                    }
+                }
+                if constexpr (DestChannels == 4) d[3] = 255;
+            });
+    }
+}
+
+template <template <int, bool, int, bool> class Rows, typename... Args>
+void dispatch_layouts (const PixopsPass &pass, Args... args)
+{
+    const int s = pass.src_channels == 3 ? 0 : pass.src_has_alpha ? 2 : 1;
+    const int d = pass.dest_channels == 3 ? 0 : pass.dest_has_alpha ? 2 : 1;
+    switch (s * 3 + d) {
+    case 0: Rows<3, false, 3, false>::run (pass, args...); break;
+    case 1: Rows<3, false, 4, false>::run (pass, args...); break;
+    case 2: Rows<3, false, 4, true>::run (pass, args...); break;
+    case 3: Rows<4, false, 3, false>::run (pass, args...); break;
+    case 4: Rows<4, false, 4, false>::run (pass, args...); break;
+    case 5: Rows<4, false, 4, true>::run (pass, args...); break;
+    case 6: Rows<4, true, 3, false>::run (pass, args...); break;
+    case 7: Rows<4, true, 4, false>::run (pass, args...); break;
+    default: Rows<4, true, 4, true>::run (pass, args...); break;
+    }
+}
+
+template <int S, bool SA, int D, bool DA>
+struct ScaleRows {
+    static void run (const PixopsPass &pass) { scale_rows<S, D> (pass, grid_of (pass)); }
+};
+template <int S, bool SA, int D, bool DA>
+struct CompositeRows {
+    static void run (const PixopsPass &pass, int overall_alpha)
+    {
+        composite_rows<S, SA, D, DA> (pass, grid_of (pass), overall_alpha);
+    }
+};
+template <int S, bool SA, int D, bool DA>
+struct CompositeColorRows {
+    static void run (const PixopsPass &pass, int overall_alpha)
+    {
+        composite_color_rows<S, SA, D> (pass, grid_of (pass), overall_alpha);
+    }
+};
+
+}  // namespace
+
+// The entry points have checked the layouts (3 or 4 channels, never 3 with alpha) and the steps.
+void pixops_scale_nearest (const PixopsPass &pass) { dispatch_layouts<ScaleRows> (pass); }
+
+void pixops_composite_nearest (const PixopsPass &pass, int overall_alpha)
+{
+    dispatch_layouts<CompositeRows> (pass, overall_alpha);
+}
+
+void pixops_composite_color_nearest (const PixopsPass &pass, int overall_alpha)
+{
+    dispatch_layouts<CompositeColorRows> (pass, overall_alpha);
+}
+
+}  // namespace tamba::detail

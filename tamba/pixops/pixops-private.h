@@ -1,0 +1,119 @@
+// Internals of the engine shared between its files (and its tests): the filter record, the
+// kernel types, the filter builders, the kernels, the nearest paths and the driver.
+#ifndef TAMBA_PIXOPS_PIXOPS_PRIVATE_H
+#define TAMBA_PIXOPS_PIXOPS_PRIVATE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pixops/pixops.h"
+
+namespace tamba::detail {
+
+// Largest weight table a filter may have; stronger reductions are box-averaged first.
+inline constexpr std::size_t kPixopsMaxFilterBytes = std::size_t (64) << 20;
+
+// 16 x 16 phase matrices of n_x x n_y weights; matrix (p, q) starts at (p * 16 + q) * n_x * n_y.
+struct PixopsFilter {
+    int *weights;
+    int n_x;
+    int n_y;
+    double x_offset;
+    double y_offset;
+};
+
+// Tap counts a builder would use, so a caller can check the table size before building it.
+int tile_taps (double scale);
+int bilinear_fast_taps (double scale);
+int hyper_taps (double scale);
+
+// The builders fill every field of filter; the table comes from g_malloc, freed with g_free.
+void tile_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                        double overall_alpha);
+void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                                 double overall_alpha);
+void bilinear_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                            double overall_alpha);
+double bilinear_quadrant (double bx0, double bx1, double by0, double by1);
+// Brings one matrix's sum to (int)(overall_alpha * 65536 + 0.5).
+void correct_total (int *weights, int n_x, int n_y, int total, double overall_alpha);
+
+// Line kernel: writes pixels from dest while dest < dest_end; pixel k samples the source at
+// x_init + k * x_step, all of whose taps lie inside the rows. Returns the end of what it wrote.
+// Positions and the checkerboard column are 64-bit so that large images do not overflow.
+using PixopsLineFunc = guchar *(*) (const int *weights, int n_x, int n_y, guchar *dest,
+                                    std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                                    int dest_has_alpha, const guchar *const *src,
+                                    int src_channels, gboolean src_has_alpha, std::int64_t x_init,
+                                    std::int64_t x_step, int src_width, int check_size,
+                                    guint32 color1, guint32 color2);
+// Pixel kernel: writes one pixel from the tap sums gathered by the driver.
+using PixopsPixelFunc = void (*) (guchar *dest, std::int64_t dest_x, int dest_channels,
+                                  int dest_has_alpha, int src_has_alpha, int check_size,
+                                  guint32 color1, guint32 color2, guint r, guint g, guint b,
+                                  guint a);
+
+enum class PixopsOp { kScale, kComposite, kCompositeColor };
+
+struct PixopsKernels {
+    PixopsLineFunc line;
+    PixopsPixelFunc pixel;
+};
+
+// The kernels for an operation, a filter size and the two layouts (nullptr line for an
+// unsupported layout).
+PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
+                              bool dest_has_alpha, int src_channels, bool src_has_alpha);
+
+// Trailing zero bits of check_size; logs "check_size >= 0" and yields 4 for a negative size,
+// and yields 0 for 0 (which the entry points refuse before any checkerboard is drawn).
+int get_check_shift (int check_size);
+
+// Exposed for tests under their documented names.
+extern const PixopsLineFunc scale_line_22_33;
+extern const PixopsLineFunc composite_line_22_4a4;
+PixopsLineFunc scale_line_for (int dest_channels, bool dest_has_alpha, int src_channels,
+                               bool src_has_alpha);
+PixopsLineFunc composite_line_for (int dest_channels, bool dest_has_alpha, int src_channels,
+                                   bool src_has_alpha);
+PixopsLineFunc composite_line_color_for (int dest_channels, bool dest_has_alpha,
+                                         int src_channels, bool src_has_alpha);
+void scale_pixel (guchar *dest, std::int64_t dest_x, int dest_channels, int dest_has_alpha,
+                  int src_has_alpha, int check_size, guint32 color1, guint32 color2, guint r,
+                  guint g, guint b, guint a);
+void composite_pixel (guchar *dest, std::int64_t dest_x, int dest_channels, int dest_has_alpha,
+                      int src_has_alpha, int check_size, guint32 color1, guint32 color2, guint r,
+                      guint g, guint b, guint a);
+void composite_pixel_color (guchar *dest, std::int64_t dest_x, int dest_channels,
+                            int dest_has_alpha, int src_has_alpha, int check_size,
+                            guint32 color1, guint32 color2, guint r, guint g, guint b, guint a);
+
+// Everything a pass needs to know about its buffers and its render rectangle.
+struct PixopsPass {
+    guchar *dest_buf;
+    int render_x0, render_y0, render_x1, render_y1;
+    int dest_rowstride, dest_channels;
+    bool dest_has_alpha;
+    const guchar *src_buf;
+    int src_width, src_height, src_rowstride, src_channels;
+    bool src_has_alpha;
+    double scale_x, scale_y;
+    int check_x, check_y, check_size;
+    guint32 color1, color2;
+};
+
+// The driver: walks the rectangle row by row with the filter and kernels.
+void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
+                     PixopsPixelFunc pixel_func);
+
+// The nearest-neighbour paths; sampling positions are clamped to the source's edges.
+void pixops_scale_nearest (const PixopsPass &pass);
+void pixops_composite_nearest (const PixopsPass &pass, int overall_alpha);
+void pixops_composite_color_nearest (const PixopsPass &pass, int overall_alpha);
+
+// 16.16 step between neighbouring destination pixels, truncated toward zero.
+inline std::int64_t pixops_step (double scale) { return std::int64_t (65536.0 / scale); }
+
+}  // namespace tamba::detail
+
+#endif  // TAMBA_PIXOPS_PIXOPS_PRIVATE_H

@@ -1,0 +1,306 @@
+// The engine's entry points and its driver: argument checks, the choice between the nearest
+// paths and a filter, and the row walk that splits each row into edges and an interior run.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "pixops/pixops-fixed.h"
+#include "pixops/pixops-private.h"
+#include "pixops/pixops-reduce.h"
+#include "tamba-private.h"
+
+namespace tamba::detail {
+
+namespace {
+
+// Sums the taps of one edge pixel with its columns clamped into the source, then writes it.
+void process_pixel (const int *weights, int n_x, int n_y, guchar *dest, std::int64_t dest_x,
+                    int dest_channels, int dest_has_alpha, const guchar *const *src,
+                    int src_channels, int src_has_alpha, std::int64_t x_start, int src_width,
+                    int check_size, guint32 color1, guint32 color2, PixopsPixelFunc pixel_func)
+{
+    guint r = 0, g = 0, b = 0, a = 0;
+    for (int i = 0; i < n_y; i++) {
+        for (int j = 0; j < n_x; j++) {
+            const std::int64_t column = std::clamp<std::int64_t> (x_start + j, 0, src_width - 1);
+            const guchar *q = src[i] + column * src_channels;
+            const guint w = guint (weights[i * n_x + j]);
+            const guint ta = src_has_alpha ? w * q[3] : w * 255;
+            r += ta * q[0];
+            g += ta * q[1];
+            b += ta * q[2];
+            a += ta;
+        }
+    }
+    pixel_func (dest, dest_x, dest_channels, dest_has_alpha, src_has_alpha, check_size, color1,
+                color2, r, g, b, a);
+}
+
+}  // namespace
+
+void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
+                     PixopsPixelFunc pixel_func)
+{
+    const int n_x = filter->n_x, n_y = filter->n_y;
+    const int matrix = n_x * n_y;
+    std::unique_ptr<const guchar *[], decltype (&g_free)> line_bufs (
+        g_new (const guchar *, n_y), &g_free);
+
+    const std::int64_t x_step = pixops_step (pass.scale_x);
+    const std::int64_t y_step = pixops_step (pass.scale_y);
+    const int check_shift = pass.check_size != 0 ? get_check_shift (pass.check_size) : 0;
+
+    // Positions are 64-bit: the same bits as the 16.16 arithmetic wherever that does not
+    // overflow, and correct for sources wider or taller than 32767 pixels.
+    const std::int64_t scaled_x_offset = std::int64_t (std::floor (filter->x_offset * 65536.0));
+    const std::int64_t scaled_y_offset = std::int64_t (std::floor (filter->y_offset * 65536.0));
+    // A scaled column X with X * x_step < run_end_x has all its taps inside the source row.
+    const std::int64_t run_end_x =
+        ((std::int64_t (pass.src_width) - n_x + 1) << fx::kShift) - scaled_x_offset;
+    const std::int64_t width =
+        std::max<std::int64_t> (0, std::int64_t (pass.render_x1) - pass.render_x0);
+    const std::int64_t height =
+        std::max<std::int64_t> (0, std::int64_t (pass.render_y1) - pass.render_y0);
+    // The interior run ends before this column of the rectangle; a negative end is an empty run.
+    const std::int64_t run_end_index = std::clamp<std::int64_t> (
+        fx::ceil_div (run_end_x, x_step) - pass.render_x0, 0, width);
+
+    std::int64_t y = pass.render_y0 * y_step + scaled_y_offset;
+    for (std::int64_t i = 0; i < height; i++, y += y_step) {
+        const int *run_weights = filter->weights + fx::phase (y) * fx::kPhases * matrix;
+        const bool odd_row = ((i + pass.check_y) >> check_shift) & 1;
+        const guint32 tcolor1 = odd_row ? pass.color2 : pass.color1;
+        const guint32 tcolor2 = odd_row ? pass.color1 : pass.color2;
+
+        // Rows above and below the source repeat its first and last row.
+        const std::int64_t y_start = fx::pixel (y);
+        for (int j = 0; j < n_y; j++)
+            line_bufs[j] = pass.src_buf +
+                           std::clamp<std::int64_t> (y_start + j, 0, pass.src_height - 1) *
+                               std::ptrdiff_t (pass.src_rowstride);
+
+        guchar *const row = pass.dest_buf + i * std::ptrdiff_t (pass.dest_rowstride);
+        guchar *outbuf = row;
+        guchar *const outbuf_end = row + width * pass.dest_channels;
+        std::int64_t dest_x = pass.check_x;
+        std::int64_t x = pass.render_x0 * x_step + scaled_x_offset;
+
+        const auto edge_pixel = [&] {
+            process_pixel (run_weights + fx::phase (x) * matrix, n_x, n_y, outbuf, dest_x,
+                           pass.dest_channels, pass.dest_has_alpha, line_bufs.get (),
+                           pass.src_channels, pass.src_has_alpha, fx::pixel (x), pass.src_width,
+                           pass.check_size, tcolor1, tcolor2, pixel_func);
+            x += x_step;
+            dest_x++;
+            outbuf += pass.dest_channels;
+        };
+
+        // Edge columns go through the pixel kernel: the line kernel never clamps, so it only
+        // gets the pixels whose taps all lie inside the source row.
+        while (fx::pixel (x) < 0 && outbuf < outbuf_end) edge_pixel ();
+
+        guchar *const new_outbuf =
+            line_func (run_weights, n_x, n_y, outbuf, dest_x,
+                       row + run_end_index * pass.dest_channels, pass.dest_channels,
+                       pass.dest_has_alpha, line_bufs.get (), pass.src_channels,
+                       pass.src_has_alpha, x, x_step, pass.src_width, pass.check_size, tcolor1,
+                       tcolor2);
+        dest_x += (new_outbuf - outbuf) / pass.dest_channels;
+        outbuf = new_outbuf;
+        x = (dest_x - pass.check_x + pass.render_x0) * x_step + scaled_x_offset;
+
+        while (outbuf < outbuf_end) edge_pixel ();
+    }
+}
+
+namespace {
+
+// Expression texts of the engine's own refusals.
+constexpr char kDestLayout[] = "!(dest_channels == 3 && dest_has_alpha)";
+constexpr char kSrcLayout[] = "!(src_channels == 3 && src_has_alpha)";
+constexpr char kScaleAlpha[] = "!(src_has_alpha && !dest_has_alpha)";
+constexpr char kChannels[] =
+    "(src_channels == 3 || src_channels == 4) && (dest_channels == 3 || dest_channels == 4)";
+constexpr char kSrcSize[] = "src_width > 0 && src_height > 0";
+constexpr char kInterp[] =
+    "interp_type >= PIXOPS_INTERP_NEAREST && interp_type <= PIXOPS_INTERP_HYPER";
+constexpr char kXStep[] = "65536.0 / scale_x >= 1 && 65536.0 / scale_x <= G_MAXINT";
+constexpr char kYStep[] = "65536.0 / scale_y >= 1 && 65536.0 / scale_y <= G_MAXINT";
+constexpr char kCheckSize[] = "check_size != 0";
+
+void log_failed (const char *function, int line, const char *text)
+{
+    g_log (NULL, G_LOG_LEVEL_CRITICAL, "file %s: line %d (%s): assertion `%s' failed.", __FILE__,
+           line, function, text);
+}
+
+// The step 65536 / scale must be a usable 32-bit step: this refuses negative, NaN, infinite,
+// too large (step 0) and too small (step beyond 32 bits) factors alike.
+bool step_ok (double scale)
+{
+    const double step = 65536.0 / scale;
+    return step >= 1.0 && step <= double (G_MAXINT);
+}
+
+// The checks every entry point shares after the layouts and the zero scales, in order; the
+// first failed expression text, or nullptr.
+const char *check_request (const PixopsPass &pass, int interp_type)
+{
+    if (!((pass.src_channels == 3 || pass.src_channels == 4) &&
+          (pass.dest_channels == 3 || pass.dest_channels == 4)))
+        return kChannels;
+    // Edge clamping needs at least one source row and column to fall back on.
+    if (pass.src_width <= 0 || pass.src_height <= 0) return kSrcSize;
+    if (interp_type < PIXOPS_INTERP_NEAREST || interp_type > PIXOPS_INTERP_HYPER) return kInterp;
+    if (!step_ok (pass.scale_x)) return kXStep;
+    if (!step_ok (pass.scale_y)) return kYStep;
+    return nullptr;
+}
+
+// Logs a failed precondition in the name of the entry point and returns from the caller.
+#define PIXOPS_CHECK(function, ok, text)                                                        \
+    do {                                                                                        \
+        if (G_LIKELY (ok)) break;                                                               \
+        log_failed (function, __LINE__, text);                                                  \
+        return;                                                                                 \
+    } while (0)
+
+using Builder = void (*) (PixopsFilter *, double, double, double);
+
+struct FilterKind {
+    Builder build;
+    int (*taps) (double);
+};
+
+FilterKind filter_kind (int interp_type)
+{
+    switch (interp_type) {
+    case PIXOPS_INTERP_TILES: return {tile_make_weights, tile_taps};
+    case PIXOPS_INTERP_BILINEAR: return {bilinear_make_fast_weights, bilinear_fast_taps};
+    default: return {bilinear_make_weights, hyper_taps};
+    }
+}
+
+// Builds the filter and runs the driver. A reduction whose table would pass the cap first
+// averages the source over integer blocks and filters that at the remaining scale.
+void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity)
+{
+    const FilterKind kind = filter_kind (interp_type);
+    const BoxFactors f = box_factors_for (kind.taps, pass.scale_x, pass.scale_y);
+    std::unique_ptr<guchar, decltype (&std::free)> reduced (nullptr, &std::free);
+    if (f.x != 1 || f.y != 1) {
+        reduced.reset (box_reduce (pass, f, &pass.src_width, &pass.src_height,
+                                   &pass.src_rowstride));
+        if (!reduced) {
+            g_warning ("Not enough memory to reduce a %dx%d source", pass.src_width,
+                       pass.src_height);
+            return;
+        }
+        pass.src_buf = reduced.get ();
+        pass.scale_x *= f.x;
+        pass.scale_y *= f.y;
+    }
+
+    PixopsFilter filter{};
+    kind.build (&filter, pass.scale_x, pass.scale_y, opacity);
+    const PixopsKernels k = select_kernels (op, filter.n_x, filter.n_y, pass.dest_channels,
+                                            pass.dest_has_alpha, pass.src_channels,
+                                            pass.src_has_alpha);
+    pixops_process (pass, &filter, k.line, k.pixel);
+    g_free (filter.weights);
+}
+
+// The two compositing operations share everything but the kernels and the nearest path.
+void composite_entry (const char *function, PixopsOp op, const PixopsPass &pass, int interp_type,
+                      int overall_alpha)
+{
+    PIXOPS_CHECK (function, !(pass.dest_channels == 3 && pass.dest_has_alpha), kDestLayout);
+    PIXOPS_CHECK (function, !(pass.src_channels == 3 && pass.src_has_alpha), kSrcLayout);
+    if (pass.scale_x == 0.0 || pass.scale_y == 0.0) return;
+    const char *failed = check_request (pass, interp_type);
+    PIXOPS_CHECK (function, !failed, failed);
+
+    // An opaque source at full opacity simply replaces the destination.
+    if (!pass.src_has_alpha && overall_alpha == 255) {
+        pixops_scale (pass.dest_buf, pass.render_x0, pass.render_y0, pass.render_x1,
+                      pass.render_y1, pass.dest_rowstride, pass.dest_channels,
+                      pass.dest_has_alpha, pass.src_buf, pass.src_width, pass.src_height,
+                      pass.src_rowstride, pass.src_channels, pass.src_has_alpha, pass.scale_x,
+                      pass.scale_y, PixopsInterpType (interp_type));
+        return;
+    }
+    if (op == PixopsOp::kCompositeColor) PIXOPS_CHECK (function, pass.check_size != 0, kCheckSize);
+
+    if (interp_type == PIXOPS_INTERP_NEAREST) {
+        if (op == PixopsOp::kCompositeColor)
+            pixops_composite_color_nearest (pass, overall_alpha);
+        else
+            pixops_composite_nearest (pass, overall_alpha);
+        return;
+    }
+    run_filtered (pass, op, interp_type, overall_alpha / 255.0);
+}
+
+}  // namespace
+
+}  // namespace tamba::detail
+
+using namespace tamba::detail;
+
+extern "C" void pixops_scale (guchar *dest_buf, int render_x0, int render_y0, int render_x1,
+                              int render_y1, int dest_rowstride, int dest_channels,
+                              gboolean dest_has_alpha, const guchar *src_buf, int src_width,
+                              int src_height, int src_rowstride, int src_channels,
+                              gboolean src_has_alpha, double scale_x, double scale_y,
+                              PixopsInterpType interp_type)
+{
+    PIXOPS_CHECK (__func__, !(dest_channels == 3 && dest_has_alpha), kDestLayout);
+    PIXOPS_CHECK (__func__, !(src_channels == 3 && src_has_alpha), kSrcLayout);
+    PIXOPS_CHECK (__func__, !(src_has_alpha && !dest_has_alpha), kScaleAlpha);
+    if (scale_x == 0.0 || scale_y == 0.0) return;
+
+    const PixopsPass pass{dest_buf, render_x0, render_y0, render_x1, render_y1, dest_rowstride,
+                          dest_channels, dest_has_alpha != 0, src_buf, src_width, src_height,
+                          src_rowstride, src_channels, src_has_alpha != 0, scale_x, scale_y,
+                          0, 0, 0, 0, 0};
+    const char *failed = check_request (pass, interp_type);
+    PIXOPS_CHECK (__func__, !failed, failed);
+
+    if (interp_type == PIXOPS_INTERP_NEAREST) {
+        pixops_scale_nearest (pass);
+        return;
+    }
+    run_filtered (pass, PixopsOp::kScale, interp_type, 1.0);
+}
+
+extern "C" void pixops_composite (guchar *dest_buf, int render_x0, int render_y0, int render_x1,
+                                  int render_y1, int dest_rowstride, int dest_channels,
+                                  gboolean dest_has_alpha, const guchar *src_buf, int src_width,
+                                  int src_height, int src_rowstride, int src_channels,
+                                  gboolean src_has_alpha, double scale_x, double scale_y,
+                                  PixopsInterpType interp_type, int overall_alpha)
+{
+    const PixopsPass pass{dest_buf, render_x0, render_y0, render_x1, render_y1, dest_rowstride,
+                          dest_channels, dest_has_alpha != 0, src_buf, src_width, src_height,
+                          src_rowstride, src_channels, src_has_alpha != 0, scale_x, scale_y,
+                          0, 0, 0, 0, 0};
+    composite_entry (__func__, PixopsOp::kComposite, pass, interp_type, overall_alpha);
+}
+
+extern "C" void pixops_composite_color (guchar *dest_buf, int render_x0, int render_y0,
+                                        int render_x1, int render_y1, int dest_rowstride,
+                                        int dest_channels, gboolean dest_has_alpha,
+                                        const guchar *src_buf, int src_width, int src_height,
+                                        int src_rowstride, int src_channels,
+                                        gboolean src_has_alpha, double scale_x, double scale_y,
+                                        PixopsInterpType interp_type, int overall_alpha,
+                                        int check_x, int check_y, int check_size, guint32 color1,
+                                        guint32 color2)
+{
+    const PixopsPass pass{dest_buf, render_x0, render_y0, render_x1, render_y1, dest_rowstride,
+                          dest_channels, dest_has_alpha != 0, src_buf, src_width, src_height,
+                          src_rowstride, src_channels, src_has_alpha != 0, scale_x, scale_y,
+                          check_x, check_y, check_size, color1, color2};
+    composite_entry (__func__, PixopsOp::kCompositeColor, pass, interp_type, overall_alpha);
+}

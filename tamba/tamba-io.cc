@@ -1,0 +1,212 @@
+// The format table, opening loader modules, and whole-file and XPM-data loading.
+#include <cstring>
+
+#include "tamba-loading.h"
+#include "tamba-private.h"
+
+namespace {
+
+using tamba::detail::File;
+
+// Each test looks only at bytes it has been given: sizes below the format's minimum are refused
+// before any byte is read.
+bool has_prefix (const guchar *buffer, int size, int minimum, const char *prefix, size_t length)
+{
+    return size >= minimum && std::memcmp (buffer, prefix, length) == 0;
+}
+
+gboolean tamba_check_png (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 28, "\x89PNG\r\n\x1a\n", 8);
+}
+
+gboolean tamba_check_jpeg (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 10, "\xff\xd8", 2);
+}
+
+gboolean tamba_check_tiff (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 10, "MM\x00\x2a", 4)
+           || has_prefix (buffer, size, 10, "II\x2a\x00", 4);
+}
+
+gboolean tamba_check_gif (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 20, "GIF8", 4);
+}
+
+gboolean tamba_check_xpm (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 20, "/* XPM */", 9);
+}
+
+gboolean tamba_check_pnm (guchar *buffer, int size)
+{
+    return size >= 20 && buffer[0] == 'P' && buffer[1] >= '1' && buffer[1] <= '6';
+}
+
+gboolean tamba_check_sunras (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 32, "\x59\xa6\x6a\x95", 4);
+}
+
+// Byte 4 (the low byte of the image count) may be anything.
+gboolean tamba_check_ico (guchar *buffer, int size)
+{
+    return size >= 6 && buffer[0] == 0 && buffer[1] == 0 && (buffer[2] == 1 || buffer[2] == 2)
+           && buffer[3] == 0 && buffer[5] == 0;
+}
+
+gboolean tamba_check_bmp (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 20, "BM", 2);
+}
+
+gboolean tamba_check_xbm (guchar *buffer, int size)
+{
+    return has_prefix (buffer, size, 20, "#define ", 8);
+}
+
+constexpr TambaModule format (const char *name, gboolean (*check) (guchar *, int))
+{
+    TambaModule record {};
+    record.module_name = const_cast<char *> (name);
+    record.format_check = check;
+    return record;
+}
+
+// Only the name and the test are set at start; a module, once opened, stays in its record for
+// the life of the process. The record with a null name ends the table.
+TambaModule file_formats[] = {
+    format ("png", tamba_check_png),   format ("jpeg", tamba_check_jpeg),
+    format ("tiff", tamba_check_tiff), format ("gif", tamba_check_gif),
+    format ("xpm", tamba_check_xpm),   format ("pnm", tamba_check_pnm),
+    format ("ras", tamba_check_sunras), format ("ico", tamba_check_ico),
+    format ("bmp", tamba_check_bmp),   format ("xbm", tamba_check_xbm),
+    format (nullptr, nullptr),
+};
+
+// The xpm record is found by its place, not by searching the table.
+TambaModule &xpm_format = file_formats[4];
+
+gboolean tamba_module_symbol (GModule *module, const char *module_name, const char *symbol_name,
+                              gpointer *symbol)
+{
+    gchar *name = g_strconcat ("tamba__", module_name, "_", symbol_name, nullptr);
+    const gboolean found = g_module_symbol (module, name, symbol);
+    g_free (name);
+    return found;
+}
+
+// Stores the entry's address in field when the module exports it; a missing entry stays null.
+template <typename Field>
+void bind_entry (TambaModule *image_module, const char *entry, Field *field)
+{
+    gpointer symbol = nullptr;
+    if (tamba_module_symbol (image_module->module, image_module->module_name, entry, &symbol))
+        *field = reinterpret_cast<Field> (symbol);
+}
+
+GModule *open_module_file (const gchar *directory, const gchar *name, gchar **path)
+{
+    *path = g_module_build_path (directory, name);
+    return g_module_open (*path, G_MODULE_BIND_LAZY);
+}
+
+}  // namespace
+
+extern "C" TambaModule *tamba_get_module (guchar *buffer, guint size)
+{
+    // The tests take a signed size; anything beyond its range is more than any test needs.
+    const int checked = size > guint (G_MAXINT) ? G_MAXINT : int (size);
+    for (TambaModule *m = file_formats; m->module_name; m++)
+        if (m->format_check (buffer, checked)) return m;
+    return nullptr;
+}
+
+extern "C" void tamba_load_module (TambaModule *image_module)
+{
+    TAMBA_RETURN_IF_FAIL (image_module != nullptr, "image_module != NULL");
+    TAMBA_RETURN_IF_FAIL (image_module->module == nullptr, "image_module->module == NULL");
+
+    gchar *name = g_strconcat ("tambaloader-", image_module->module_name, nullptr);
+    gchar *path = nullptr;
+    GModule *module = open_module_file (TAMBA_MODULE_DIR, name, &path);
+    if (!module) {
+        // An empty directory leaves the bare file name to the platform's library search.
+        g_free (path);
+        module = open_module_file ("", name, &path);
+    }
+    if (!module) {
+        g_log (nullptr, G_LOG_LEVEL_WARNING, tamba::detail::kModuleOpenFailed, path,
+               g_module_error ());
+        g_free (name);
+        g_free (path);
+        return;
+    }
+    g_free (path);
+    g_free (name);
+    image_module->module = module;
+
+    bind_entry (image_module, "image_load", &image_module->load);
+    bind_entry (image_module, "image_load_xpm_data", &image_module->load_xpm_data);
+    bind_entry (image_module, "image_begin_load", &image_module->begin_load);
+    bind_entry (image_module, "image_stop_load", &image_module->stop_load);
+    bind_entry (image_module, "image_load_increment", &image_module->load_increment);
+    bind_entry (image_module, "image_load_animation", &image_module->load_animation);
+}
+
+namespace tamba::detail {
+
+TambaModule *open_with_module (const char *filename, File *file)
+{
+    File f (std::fopen (filename, "rb"));
+    if (!f) return nullptr;
+
+    guchar buffer[kHeaderSize];
+    const size_t size = std::fread (buffer, 1, sizeof buffer, f.get ());
+    if (size == 0) return nullptr;
+
+    TambaModule *image_module = tamba_get_module (buffer, guint (size));
+    if (!image_module) {
+        g_log (nullptr, G_LOG_LEVEL_WARNING, kNoHandler, filename);
+        return nullptr;
+    }
+    if (!image_module->module) tamba_load_module (image_module);
+
+    // A stream that cannot go back (a pipe) would reach the module without its first bytes.
+    if (std::fseek (f.get (), 0, SEEK_SET) != 0) return nullptr;
+    *file = std::move (f);
+    return image_module;
+}
+
+}  // namespace tamba::detail
+
+extern "C" Tamba *tamba_new_from_file (const char *filename)
+{
+    TAMBA_RETURN_VAL_IF_FAIL (filename != nullptr, "filename != NULL", nullptr);
+
+    File file;
+    TambaModule *image_module = tamba::detail::open_with_module (filename, &file);
+    if (!image_module || !image_module->load) return nullptr;
+
+    Tamba *tamba = image_module->load (file.get ());
+    file.reset ();
+    if (tamba) TAMBA_ASSERT (tamba->ref_count > 0, "tamba->ref_count > 0");
+    return tamba;
+}
+
+extern "C" Tamba *tamba_new_from_xpm_data (const char **data)
+{
+    if (!xpm_format.module) tamba_load_module (&xpm_format);
+    if (!xpm_format.module) {
+        g_log (nullptr, G_LOG_LEVEL_WARNING, tamba::detail::kNoXpmModule);
+        return nullptr;
+    }
+    if (!xpm_format.load_xpm_data) {
+        g_log (nullptr, G_LOG_LEVEL_WARNING, tamba::detail::kNoXpmData);
+        return nullptr;
+    }
+    return xpm_format.load_xpm_data (data);
+}

@@ -1,0 +1,143 @@
+// Image-level scaling and compositing: argument checks, then one call of the engine with the
+// render rectangle in the scaled source's coordinates.
+#include <cmath>
+#include <cstdint>
+
+#include "pixops/pixops.h"
+#include "tamba-private.h"
+
+namespace tamba::detail {
+
+namespace {
+
+// The rectangle's position in the scaled source's pixel grid.
+struct RenderRect {
+    int x0, y0, x1, y1;
+};
+
+// Offsets are rounded to whole pixels, halves up. Offsets so far away that the rectangle's
+// coordinates in the scaled source do not fit in an int (or that are not numbers) are refused.
+bool render_rect (int dest_x, int dest_y, int dest_width, int dest_height, double offset_x,
+                  double offset_y, RenderRect *out)
+{
+    offset_x = std::floor (offset_x + 0.5);
+    offset_y = std::floor (offset_y + 0.5);
+    const double v[4] = {dest_x - offset_x, dest_y - offset_y,
+                         double (dest_x) + dest_width - offset_x,
+                         double (dest_y) + dest_height - offset_y};
+    for (double c : v)
+        if (!(c >= double (G_MININT) && c <= double (G_MAXINT))) return false;
+    *out = {int (v[0]), int (v[1]), int (v[2]), int (v[3])};
+    return true;
+}
+
+guchar *rect_origin (Tamba *dest, int dest_x, int dest_y)
+{
+    return dest->pixels + std::ptrdiff_t (dest_y) * dest->rowstride +
+           std::ptrdiff_t (dest_x) * dest->n_channels;
+}
+
+constexpr char kRenderRect[] = "the offsets place the rectangle within G_MININT..G_MAXINT";
+
+}  // namespace
+
+}  // namespace tamba::detail
+
+using namespace tamba::detail;
+
+// The rectangle checks shared by the three operations; `return` leaves the caller.
+#define TAMBA_CHECK_RECT()                                                                      \
+    TAMBA_RETURN_IF_FAIL (src != nullptr, "src != NULL");                                       \
+    TAMBA_RETURN_IF_FAIL (dest != nullptr, "dest != NULL");                                     \
+    TAMBA_RETURN_IF_FAIL (dest_x >= 0 && std::int64_t (dest_x) + dest_width <= dest->width,     \
+                          "dest_x >= 0 && dest_x + dest_width <= dest->width");                 \
+    TAMBA_RETURN_IF_FAIL (dest_y >= 0 && std::int64_t (dest_y) + dest_height <= dest->height,   \
+                          "dest_y >= 0 && dest_y + dest_height <= dest->height")
+
+extern "C" void tamba_scale (const Tamba *src, Tamba *dest, int dest_x, int dest_y, int dest_width,
+                             int dest_height, double offset_x, double offset_y, double scale_x,
+                             double scale_y, GdkInterpType interp_type)
+{
+    TAMBA_CHECK_RECT ();
+    RenderRect r;
+    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
+                                       offset_y, &r),
+                          kRenderRect);
+    pixops_scale (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1, dest->rowstride,
+                  dest->n_channels, dest->has_alpha, src->pixels, src->width, src->height,
+                  src->rowstride, src->n_channels, src->has_alpha, scale_x, scale_y,
+                  PixopsInterpType (interp_type));
+}
+
+extern "C" void tamba_composite (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                 int dest_width, int dest_height, double offset_x,
+                                 double offset_y, double scale_x, double scale_y,
+                                 GdkInterpType interp_type, int overall_alpha)
+{
+    TAMBA_CHECK_RECT ();
+    TAMBA_RETURN_IF_FAIL (guint (overall_alpha) <= 255,
+                          "overall_alpha >= 0 && overall_alpha <= 255");
+    RenderRect r;
+    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
+                                       offset_y, &r),
+                          kRenderRect);
+    pixops_composite (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1,
+                      dest->rowstride, dest->n_channels, dest->has_alpha, src->pixels,
+                      src->width, src->height, src->rowstride, src->n_channels, src->has_alpha,
+                      scale_x, scale_y, PixopsInterpType (interp_type), overall_alpha);
+}
+
+extern "C" void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x, int dest_y,
+                                       int dest_width, int dest_height, double offset_x,
+                                       double offset_y, double scale_x, double scale_y,
+                                       GdkInterpType interp_type, int overall_alpha, int check_x,
+                                       int check_y, int check_size, guint32 color1,
+                                       guint32 color2)
+{
+    TAMBA_CHECK_RECT ();
+    TAMBA_RETURN_IF_FAIL (guint (overall_alpha) <= 255,
+                          "overall_alpha >= 0 && overall_alpha <= 255");
+    RenderRect r;
+    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
+                                       offset_y, &r),
+                          kRenderRect);
+    pixops_composite_color (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1,
+                            dest->rowstride, dest->n_channels, dest->has_alpha, src->pixels,
+                            src->width, src->height, src->rowstride, src->n_channels,
+                            src->has_alpha, scale_x, scale_y, PixopsInterpType (interp_type),
+                            overall_alpha, check_x, check_y, check_size, color1, color2);
+}
+
+extern "C" Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest_height,
+                                      GdkInterpType interp_type)
+{
+    TAMBA_RETURN_VAL_IF_FAIL (src != nullptr, "src != NULL", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (dest_width > 0, "dest_width > 0", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (dest_height > 0, "dest_height > 0", nullptr);
+
+    Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
+    if (!dest) return nullptr;
+    tamba_scale (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,
+                 double (dest_width) / src->width, double (dest_height) / src->height,
+                 interp_type);
+    return dest;
+}
+
+extern "C" Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width,
+                                                int dest_height, GdkInterpType interp_type,
+                                                int overall_alpha, int check_size,
+                                                guint32 color1, guint32 color2)
+{
+    TAMBA_RETURN_VAL_IF_FAIL (src != nullptr, "src != NULL", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (dest_width > 0, "dest_width > 0", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (dest_height > 0, "dest_height > 0", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (guint (overall_alpha) <= 255,
+                              "overall_alpha >= 0 && overall_alpha <= 255", nullptr);
+
+    Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
+    if (!dest) return nullptr;
+    tamba_composite_color (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,
+                           double (dest_width) / src->width, double (dest_height) / src->height,
+                           interp_type, overall_alpha, 0, 0, check_size, color1, color2);
+    return dest;
+}

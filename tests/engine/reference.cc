@@ -1,0 +1,324 @@
+// The plain model of the engine; see reference.h.
+#include "reference.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ref {
+
+namespace {
+
+double overlap (int k, double f, double s)
+{
+    double e = f + 1 / s;
+    if (k >= f) {
+        if (e <= k) return 0;
+        if (k + 1 >= e) return e - k;
+        return 1;
+    }
+    if (k + 1 <= f) return 0;
+    if (k + 1 >= e) return e - f;
+    return (k + 1) - f;
+}
+
+bool clip (double b0, double b1, double &lo, double &hi)
+{
+    if (b0 <= 0) {
+        if (b1 <= 0) return false;
+        lo = 0;
+    } else {
+        if (b0 >= 1) return false;
+        lo = b0;
+    }
+    hi = b1 > 1 ? 1 : b1;
+    return true;
+}
+
+double quadrant (double bx0, double bx1, double by0, double by1)
+{
+    double x0, x1, y0, y1;
+    if (!clip (bx0, bx1, x0, x1) || !clip (by0, by1, y0, y1)) return 0;
+    return (x1 * x1 - x0 * x0) * 0.25 * (y1 * y1 - y0 * y0);
+}
+
+double axis_fast (int k, double f, double s)
+{
+    if (s > 1.0) return k == 0 ? (1 - f) / s : f / s;
+    return overlap (k, f, s);
+}
+
+}  // namespace
+
+void correct_total (int *w, int n, int total, double overall_alpha)
+{
+    int correction = int (overall_alpha * 65536 + 0.5) - total;
+    for (int k = n - 1; k >= 0; k--)
+        if (w[k] + correction >= 0) {
+            w[k] += correction;
+            return;
+        }
+    for (int k = n - 1; k >= 0; k--) {
+        int take = std::min (w[k], -correction);
+        w[k] -= take;
+        correction += take;
+    }
+}
+
+Filter make_filter (int interp, double sx, double sy, double alpha)
+{
+    Filter f;
+    if (interp == kTiles) {
+        f.n_x = int (std::ceil (1 / sx + 1));
+        f.n_y = int (std::ceil (1 / sy + 1));
+    } else if (interp == kBilinear) {
+        f.n_x = sx > 1.0 ? 2 : int (std::ceil (1 / sx + 1));
+        f.n_y = sy > 1.0 ? 2 : int (std::ceil (1 / sy + 1));
+        f.x_offset = sx > 1.0 ? (1 / sx - 1) * 0.5 : 0.0;
+        f.y_offset = sy > 1.0 ? (1 / sy - 1) * 0.5 : 0.0;
+    } else {
+        f.n_x = int (std::ceil (1 / sx + 2));
+        f.n_y = int (std::ceil (1 / sy + 2));
+        f.x_offset = f.y_offset = -1.0;
+    }
+    f.weights.assign (size_t (256 * f.n_x * f.n_y), 0);
+    for (int p = 0; p < 16; p++)
+        for (int q = 0; q < 16; q++) {
+            double fy = p * 0.0625, fx = q * 0.0625;
+            int *m = f.weights.data () + (p * 16 + q) * f.n_x * f.n_y;
+            int total = 0;
+            for (int i = 0; i < f.n_y; i++)
+                for (int j = 0; j < f.n_x; j++) {
+                    double v;
+                    if (interp == kTiles) {
+                        v = overlap (j, fx, sx) * 65536 * sx * overlap (i, fy, sy) * sy * alpha;
+                    } else if (interp == kBilinear) {
+                        v = axis_fast (j, fx, sx) * 65536 * sx * axis_fast (i, fy, sy) * sy * alpha;
+                    } else {
+                        double X = fx + 1 / sx, Y = fy + 1 / sy;
+                        double xa = j + 0.5 - X, xb = j + 0.5 - fx, xc = fx + 1.5 - j,
+                               xd = X + 1.5 - j;
+                        double ya = i + 0.5 - Y, yb = i + 0.5 - fy, yc = fy + 1.5 - i,
+                               yd = Y + 1.5 - i;
+                        double w = quadrant (xa, xb, ya, yb) + quadrant (xc, xd, ya, yb) +
+                                   quadrant (xa, xb, yc, yd) + quadrant (xc, xd, yc, yd);
+                        v = w * 65536 * sx * sy * alpha;
+                    }
+                    m[i * f.n_x + j] = int (v + 0.5);
+                    total += m[i * f.n_x + j];
+                }
+            correct_total (m, f.n_x * f.n_y, total, alpha);
+        }
+    return f;
+}
+
+namespace {
+
+const guchar *pixel_at (const Image &s, int64_t x, int64_t y)
+{
+    x = std::clamp<int64_t> (x, 0, s.width - 1);
+    y = std::clamp<int64_t> (y, 0, s.height - 1);
+    return s.pixels + y * s.rowstride + x * s.channels;
+}
+
+int shift_of (int size)
+{
+    if (size < 0) return 4;
+    int n = 0;
+    while (size != 0 && !(size & 1)) {
+        size >>= 1;
+        n++;
+    }
+    return n;
+}
+
+guint32 check_colour (const Request &r, int64_t i, int64_t j)
+{
+    int s = shift_of (r.check_size);
+    bool odd = (((i + r.check_y) >> s) & 1) != (((j + r.check_x) >> s) & 1);
+    return odd ? r.color2 : r.color1;
+}
+
+void nearest (const Request &r, int64_t i, int64_t j, guchar *d)
+{
+    int64_t xs = int64_t (65536.0 / r.scale_x), ys = int64_t (65536.0 / r.scale_y);
+    int64_t sx = ((r.render_x0 + j) * xs + xs / 2) >> 16;
+    int64_t sy = ((r.render_y0 + i) * ys + ys / 2) >> 16;
+    const guchar *p = pixel_at (r.src, sx, sy);
+    if (r.op == kScale) {
+        for (int c = 0; c < 3; c++) d[c] = p[c];
+        if (r.dest_channels == 4) d[3] = r.src.channels == 4 ? p[3] : 255;
+        return;
+    }
+    if (r.op == kComposite) {
+        int a0 = r.src.has_alpha ? p[3] * r.overall_alpha / 255 : r.overall_alpha;
+        if (a0 == 0) return;
+        if (a0 == 255) {
+            for (int c = 0; c < 3; c++) d[c] = p[c];
+            if (r.dest_has_alpha) d[3] = 255;
+            return;
+        }
+        if (r.dest_has_alpha) {
+            unsigned w0 = 255 * a0, w1 = (255 - a0) * d[3], w = w0 + w1;
+            for (int c = 0; c < 3; c++) d[c] = guchar ((w0 * p[c] + w1 * d[c]) / w);
+            d[3] = guchar (w / 255);
+        } else {
+            for (int c = 0; c < 3; c++) {
+                unsigned t = a0 * p[c] + (255 - a0) * d[c] + 0x80;
+                d[c] = guchar ((t + (t >> 8)) >> 8);
+            }
+        }
+        return;
+    }
+    guint32 col = check_colour (r, i, j);
+    int k[3] = {int ((col >> 16) & 0xff), int ((col >> 8) & 0xff), int (col & 0xff)};
+    int a0 = r.src.has_alpha ? (p[3] * r.overall_alpha + 0xff) >> 8 : r.overall_alpha;
+    for (int c = 0; c < 3; c++) {
+        if (a0 == 0)
+            d[c] = guchar (k[c]);
+        else if (a0 == 255)
+            d[c] = p[c];
+        else {
+            int t = (p[c] - k[c]) * a0;
+            d[c] = guchar (k[c] + ((t + (t >> 8) + 0x80) >> 8));
+        }
+    }
+    if (r.dest_channels == 4) d[3] = 255;
+}
+
+struct Sums {
+    uint32_t r = 0, g = 0, b = 0, a = 0;
+};
+
+// Taps of one pixel, alpha-weighted (weight times alpha, or times 255) or plain.
+Sums taps (const Request &r, const int *m, int nx, int ny, int64_t col, int64_t row,
+           bool weighted)
+{
+    Sums s;
+    for (int i = 0; i < ny; i++)
+        for (int j = 0; j < nx; j++) {
+            const guchar *q = pixel_at (r.src, col + j, row + i);
+            uint32_t w = uint32_t (m[i * nx + j]);
+            uint32_t ta = weighted ? (r.src.has_alpha ? w * q[3] : w * 255) : w;
+            s.r += ta * q[0];
+            s.g += ta * q[1];
+            s.b += ta * q[2];
+            s.a += ta;
+        }
+    return s;
+}
+
+void composite_over (guchar *d, bool dest_alpha, const Sums &s)
+{
+    if (dest_alpha) {
+        uint32_t w0 = s.a - (s.a >> 8), w1 = ((0xff0000 - s.a) >> 8) * d[3], w = w0 + w1;
+        if (w == 0) {
+            d[0] = d[1] = d[2] = d[3] = 0;
+            return;
+        }
+        uint32_t v[3] = {s.r, s.g, s.b};
+        for (int c = 0; c < 3; c++) d[c] = guchar ((v[c] - (v[c] >> 8) + w1 * d[c]) / w);
+        d[3] = guchar (w / 0xff00);
+    } else {
+        uint32_t v[3] = {s.r, s.g, s.b};
+        for (int c = 0; c < 3; c++) d[c] = guchar ((v[c] + (0xff0000 - s.a) * d[c]) / 0xff0000);
+    }
+}
+
+void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool interior, guchar *d)
+{
+    int64_t xs = int64_t (65536.0 / r.scale_x), ys = int64_t (65536.0 / r.scale_y);
+    int64_t x = (r.render_x0 + j) * xs + int64_t (std::floor (f.x_offset * 65536.0));
+    int64_t y = (r.render_y0 + i) * ys + int64_t (std::floor (f.y_offset * 65536.0));
+    const int *m = f.matrix (int ((y >> 12) & 15), int ((x >> 12) & 15));
+    int64_t col = x >> 16, row = y >> 16;
+    bool two = f.n_x == 2 && f.n_y == 2;
+    if (r.op == kScale) {
+        if (interior && two && r.src.channels == 3 && r.dest_channels == 3) {
+            for (int c = 0; c < 3; c++)
+                d[c] = guchar ((m[0] * pixel_at (r.src, col, row)[c] +
+                                m[1] * pixel_at (r.src, col + 1, row)[c] +
+                                m[2] * pixel_at (r.src, col, row + 1)[c] +
+                                m[3] * pixel_at (r.src, col + 1, row + 1)[c] + 0x8000) >> 16);
+            return;
+        }
+        if (r.src.has_alpha) {
+            Sums s = taps (r, m, f.n_x, f.n_y, col, row, true);
+            if (s.a == 0) {
+                d[0] = d[1] = d[2] = d[3] = 0;
+            } else {
+                d[0] = guchar (s.r / s.a);
+                d[1] = guchar (s.g / s.a);
+                d[2] = guchar (s.b / s.a);
+                d[3] = guchar (s.a >> 16);
+            }
+            return;
+        }
+        if (interior) {
+            Sums s = taps (r, m, f.n_x, f.n_y, col, row, false);
+            d[0] = guchar ((s.r + 0xffff) >> 16);
+            d[1] = guchar ((s.g + 0xffff) >> 16);
+            d[2] = guchar ((s.b + 0xffff) >> 16);
+        } else {
+            Sums s = taps (r, m, f.n_x, f.n_y, col, row, true);
+            d[0] = guchar ((s.r + 0xffffff) >> 24);
+            d[1] = guchar ((s.g + 0xffffff) >> 24);
+            d[2] = guchar ((s.b + 0xffffff) >> 24);
+        }
+        if (r.dest_has_alpha) d[3] = 255;
+        return;
+    }
+    Sums s = taps (r, m, f.n_x, f.n_y, col, row, true);
+    if (r.op == kComposite) {
+        if (interior && two && r.src.channels == 4 && r.src.has_alpha && r.dest_channels == 4 &&
+            !r.dest_has_alpha) {
+            uint32_t v[3] = {s.r, s.g, s.b};
+            for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * d[c] + v[c]) >> 24);
+            d[3] = guchar (s.a >> 16);
+            return;
+        }
+        composite_over (d, r.dest_has_alpha, s);
+        return;
+    }
+    guint32 col_ = check_colour (r, i, j);
+    uint32_t k[3] = {(col_ >> 16) & 0xff, (col_ >> 8) & 0xff, col_ & 0xff};
+    uint32_t v[3] = {s.r, s.g, s.b};
+    for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * k[c] + v[c]) >> 24);
+    if (r.dest_has_alpha)
+        d[3] = 255;
+    else if (r.dest_channels == 4)
+        d[3] = guchar (s.a >> 16);
+}
+
+}  // namespace
+
+void run (const Request &req)
+{
+    if (req.scale_x == 0.0 || req.scale_y == 0.0) return;
+    Request r = req;
+    if (r.op != kScale && !r.src.has_alpha && r.overall_alpha == 255) r.op = kScale;
+    int64_t width = int64_t (r.render_x1) - r.render_x0;
+    int64_t height = int64_t (r.render_y1) - r.render_y0;
+    if (r.interp == kNearest) {
+        for (int64_t i = 0; i < height; i++)
+            for (int64_t j = 0; j < width; j++)
+                nearest (r, i, j, r.dest + i * r.dest_rowstride + j * r.dest_channels);
+        return;
+    }
+    Filter f = make_filter (r.interp, r.scale_x, r.scale_y,
+                            r.op == kScale ? 1.0 : r.overall_alpha / 255.0);
+    int64_t xs = int64_t (65536.0 / r.scale_x);
+    int64_t xoff = int64_t (std::floor (f.x_offset * 65536.0));
+    // A pixel is interior when its first tap is at or right of column 0 and its last tap at or
+    // left of the last column, counted as the ceiling of the run end over the step.
+    int64_t run_end_x = ((int64_t (r.src.width) - f.n_x + 1) << 16) - xoff;
+    int64_t num = run_end_x + xs - 1;
+    int64_t run_end = (num >= 0 ? num / xs : -((-num + xs - 1) / xs)) - r.render_x0;
+    for (int64_t i = 0; i < height; i++)
+        for (int64_t j = 0; j < width; j++) {
+            int64_t x = (r.render_x0 + j) * xs + xoff;
+            bool interior = (x >> 16) >= 0 && j < run_end;
+            filtered (r, f, i, j, interior, r.dest + i * r.dest_rowstride + j * r.dest_channels);
+        }
+}
+
+}  // namespace ref

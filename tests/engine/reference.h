@@ -1,0 +1,51 @@
+// A deliberately plain scalar model of the engine, written from the arithmetic alone and sharing
+// no code with it: one destination pixel at a time, no specialisation, 64-bit positions.
+#ifndef TAMBA_TESTS_ENGINE_REFERENCE_H
+#define TAMBA_TESTS_ENGINE_REFERENCE_H
+
+#include <glib.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace ref {
+
+enum Interp { kNearest = 0, kTiles = 1, kBilinear = 2, kHyper = 3 };
+enum Op { kScale, kComposite, kCompositeColor };
+
+struct Filter {
+    std::vector<int> weights;  // [p][q][i][j]
+    int n_x = 0, n_y = 0;
+    double x_offset = 0, y_offset = 0;
+    const int *matrix (int p, int q) const { return weights.data () + (p * 16 + q) * n_x * n_y; }
+};
+
+Filter make_filter (int interp, double x_scale, double y_scale, double overall_alpha);
+void correct_total (int *weights, int n, int total, double overall_alpha);
+
+struct Image {
+    const guchar *pixels;
+    int width, height, rowstride, channels;
+    bool has_alpha;
+};
+
+struct Request {
+    Op op;
+    guchar *dest;  // pixel receiving (render_x0, render_y0)
+    int render_x0, render_y0, render_x1, render_y1;
+    int dest_rowstride, dest_channels;
+    bool dest_has_alpha;
+    Image src;
+    double scale_x, scale_y;
+    int interp;
+    int overall_alpha;
+    int check_x, check_y, check_size;
+    guint32 color1, color2;
+};
+
+// Runs one request as the engine must, for accepted layouts, valid scales and check sizes.
+void run (const Request &r);
+
+}  // namespace ref
+
+#endif

@@ -1,0 +1,156 @@
+// Whole-file, animation and XPM-data loading through test modules, and where modules are found.
+#include <gtest/gtest.h>
+
+#include "loading-test.h"
+#include "log-capture.h"
+#include "recorder.h"
+
+namespace {
+
+using tamba::test::bytes_of;
+using tamba::test::LogCapture;
+using tamba::test::recorder;
+using tamba::test::TempFile;
+using Trace = std::vector<std::string>;
+
+class WholeFile : public ::testing::Test {
+protected:
+    void SetUp () override { recorder ().reset (); }
+    void TearDown () override { recorder ().reset (); }
+};
+
+TambaModule *record_of (const std::string &prefix, size_t size)
+{
+    std::vector<guchar> bytes = bytes_of (prefix, size);
+    return tamba_get_module (bytes.data (), guint (bytes.size ()));
+}
+
+struct Search : tamba::test::NamedCase {
+    std::string prefix;
+    int origin;  // 1: the module directory, 2: the library search
+};
+
+class ModuleSearch : public WholeFile, public ::testing::WithParamInterface<Search> {};
+
+// The module directory comes first; a module found only by the library search loads as
+// quietly. The module reads the file from its first byte.
+TEST_P (ModuleSearch, LoadsFromTheRightPlace)
+{
+    const Search &c = GetParam ();
+    const std::vector<guchar> bytes = bytes_of (c.prefix, 200);
+    TempFile file (bytes);
+    LogCapture log;
+    Tamba *image = tamba_new_from_file (file.path ());
+    ASSERT_NE (image, nullptr);
+    EXPECT_EQ (image->pixels[0], c.origin);
+    tamba_unref (image);
+    EXPECT_TRUE (log.messages ().empty ());
+    ASSERT_EQ (recorder ().calls.size (), 1u);
+    EXPECT_EQ (recorder ().calls[0].entry, "load");
+    EXPECT_EQ (recorder ().calls[0].origin, c.origin);
+    EXPECT_EQ (recorder ().calls[0].bytes,
+               std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Places, ModuleSearch,
+    ::testing::Values (Search {"module_dir_first", "P6", 1},
+                       Search {"library_search", std::string ("\x59\xa6\x6a\x95", 4), 2},
+                       Search {"gif", "GIF89a", 2}),
+    tamba::test::CaseName ());
+
+// Entries a module does not export stay null.
+TEST_F (WholeFile, EntriesBoundByName)
+{
+    TambaModule *bmp = record_of ("BM", 20);
+    tamba_load_module (bmp);
+    ASSERT_NE (bmp->module, nullptr);
+    EXPECT_NE (bmp->load, nullptr);
+    EXPECT_EQ (bmp->load_xpm_data, nullptr);
+    EXPECT_EQ (bmp->begin_load, nullptr);
+    EXPECT_EQ (bmp->stop_load, nullptr);
+    EXPECT_EQ (bmp->load_increment, nullptr);
+    EXPECT_EQ (bmp->load_animation, nullptr);
+
+    TambaModule *gif = record_of ("GIF89a", 20);
+    tamba_load_module (gif);
+    EXPECT_NE (gif->begin_load, nullptr);
+    EXPECT_NE (gif->stop_load, nullptr);
+    EXPECT_NE (gif->load_increment, nullptr);
+    EXPECT_EQ (gif->load_animation, nullptr);
+}
+
+// Quiet failures: the module fails, or lacks the entry; a missing module is reported by the
+// module search, again at every attempt.
+TEST_F (WholeFile, FailuresReturnNull)
+{
+    TempFile gif (bytes_of ("GIF89a", 64));
+    TempFile png (bytes_of ("\x89PNG\r\n\x1a\n", 64));
+    TempFile tiff (bytes_of (std::string ("MM\x00\x2a", 4), 64));
+    recorder ().failing.insert ("load");
+    LogCapture log;
+    EXPECT_EQ (tamba_new_from_file (gif.path ()), nullptr);
+    EXPECT_EQ (tamba_new_from_file (png.path ()), nullptr);
+    EXPECT_TRUE (log.messages ().empty ());
+    EXPECT_EQ (tamba_new_from_file (tiff.path ()), nullptr);
+    EXPECT_EQ (tamba_animation_new_from_file (tiff.path ()), nullptr);
+    const Trace warnings = log.warnings ();
+    ASSERT_EQ (warnings.size (), 2u);
+    for (const std::string &w : warnings)
+        EXPECT_EQ (w.rfind ("Unable to load module: libtambaloader-tiff.so: ", 0), 0u) << w;
+    EXPECT_EQ (recorder ().trace (), Trace {"gif:load"});
+}
+
+// A module without an animation entry: the still image becomes one frame that holds the
+// image's only reference.
+TEST_F (WholeFile, StillImageAsAnimation)
+{
+    TempFile file (bytes_of ("GIF89a", 64));
+    TambaAnimation *animation = tamba_animation_new_from_file (file.path ());
+    ASSERT_NE (animation, nullptr);
+    EXPECT_EQ (animation->ref_count, 1);
+    ASSERT_EQ (tamba_animation_get_num_frames (animation), 1);
+    auto *frame = static_cast<TambaFrame *> (tamba_animation_get_frames (animation)->data);
+    Tamba *image = tamba_frame_get_tamba (frame);
+    EXPECT_EQ (tamba_frame_get_x_offset (frame), 0);
+    EXPECT_EQ (tamba_frame_get_y_offset (frame), 0);
+    EXPECT_EQ (tamba_frame_get_delay_time (frame), -1);
+    EXPECT_EQ (tamba_frame_get_action (frame), TAMBA_FRAME_RETAIN);
+    EXPECT_EQ (tamba_animation_get_width (animation), tamba_get_width (image));
+    EXPECT_EQ (tamba_animation_get_height (animation), tamba_get_height (image));
+    tamba::test::ReleaseCounter counter;
+    counter.watch (image);
+    tamba_animation_unref (animation);
+    EXPECT_EQ (counter.released, 1);
+}
+
+// A module's animation entry is used even for still images, and a NULL from it is final.
+TEST_F (WholeFile, AnimationEntryIsFinal)
+{
+    TempFile file (bytes_of (std::string ("\x00\x00\x01\x00\x01\x00", 6), 64));
+    TambaAnimation *animation = tamba_animation_new_from_file (file.path ());
+    ASSERT_NE (animation, nullptr);
+    EXPECT_EQ (tamba_animation_get_num_frames (animation), 2);
+    EXPECT_EQ (tamba_animation_get_width (animation), 7);
+    tamba_animation_unref (animation);
+
+    recorder ().failing.insert ("load_animation");
+    EXPECT_EQ (tamba_animation_new_from_file (file.path ()), nullptr);
+    EXPECT_EQ (recorder ().trace (), (Trace {"ico:load_animation", "ico:load_animation"}));
+}
+
+TEST_F (WholeFile, XpmData)
+{
+    const char *xpm[] = {"2 2 1 1", "  c None", "  ", "  ", nullptr};
+    LogCapture log;
+    Tamba *image = tamba_new_from_xpm_data (xpm);
+    ASSERT_NE (image, nullptr);
+    tamba_unref (image);
+    ASSERT_EQ (recorder ().calls.size (), 1u);
+    EXPECT_EQ (recorder ().calls[0].entry, "load_xpm_data");
+    EXPECT_EQ (std::string (recorder ().calls[0].bytes.begin (), recorder ().calls[0].bytes.end ()),
+               xpm[0]);
+    EXPECT_TRUE (log.messages ().empty ());
+}
+
+}  // namespace

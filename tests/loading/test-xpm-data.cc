@@ -1,0 +1,32 @@
+// XPM data when the xpm module lacks the entry (TEST_SET_b) or cannot be found (TEST_SET_c):
+// each call tries again and warns again.
+#include <gtest/gtest.h>
+
+#include "log-capture.h"
+#include "recorder.h"
+
+namespace {
+
+TEST (XpmData, EveryCallWarns)
+{
+    const char *xpm[] = {"1 1 1 1", "  c None", " ", nullptr};
+    tamba::test::LogCapture log;
+    EXPECT_EQ (tamba_new_from_xpm_data (xpm), nullptr);
+    EXPECT_EQ (tamba_new_from_xpm_data (xpm), nullptr);
+    const std::vector<std::string> w = log.warnings ();
+#ifdef TEST_SET_b
+    const std::string lacks = "tamba XPM module lacks XPM data capability";
+    EXPECT_EQ (w, (std::vector<std::string> {lacks, lacks}));
+#else
+    const std::string missing = "Can't find tamba module for parsing inline XPM data";
+    ASSERT_EQ (w.size (), 4u);
+    for (int i : {0, 2}) {
+        EXPECT_EQ (w[i].rfind ("Unable to load module: libtambaloader-xpm.so: ", 0), 0u) << w[i];
+        EXPECT_EQ (w[i + 1], missing);
+    }
+#endif
+    EXPECT_EQ (log.messages ().size (), w.size ());
+    EXPECT_TRUE (tamba::test::recorder ().calls.empty ());
+}
+
+}  // namespace

@@ -10,6 +10,10 @@
 #include <gmodule.h>
 #include <stdio.h>
 
+/* The X drawing layer's records (drawables, GCs, colormaps, dither modes). */
+#include <gdk/gdktypes.h>
+#include <gdk/gdkrgb.h>
+
 #if defined(TAMBA_COMPILATION)
 #  define TAMBA_API __attribute__ ((visibility ("default")))
 #else
@@ -319,8 +323,6 @@ TAMBA_API void tamba_copy_area (const Tamba *src_tamba, int src_x, int src_y, in
  * Rendering and capture. Drawables, graphics contexts, colormaps and the dither modes are those of
  * the X drawing layer (libtamba-gdk), whose record headers need only GLib.
  */
-#include <gdk/gdktypes.h>
-#include <gdk/gdkrgb.h>
 
 /* Sets the bitmap's pixels in the destination rectangle to 1 where the source alpha is at least
  * alpha_threshold (0..255) and to 0 elsewhere; an image without alpha gives all 1 (all 0 for a

@@ -10,6 +10,10 @@
 #include <gmodule.h>
 #include <stdio.h>
 
+/* The X drawing layer's records (drawables, GCs, colormaps, dither modes). */
+#include <gdk/gdktypes.h>
+#include <gdk/gdkrgb.h>
+
 #if defined(TAMBA_COMPILATION)
 #  define TAMBA_API __attribute__ ((visibility ("default")))
 #else
@@ -314,6 +318,47 @@ TAMBA_API Tamba *tamba_add_alpha (const Tamba *tamba, gboolean substitute_color,
  * dest_tamba; both rectangles must lie inside their images. */
 TAMBA_API void tamba_copy_area (const Tamba *src_tamba, int src_x, int src_y, int width,
                                 int height, Tamba *dest_tamba, int dest_x, int dest_y);
+
+/* ---------------------------------------------------------------------------------------------
+ * Rendering and capture. Drawables, graphics contexts, colormaps and the dither modes are those of
+ * the X drawing layer (libtamba-gdk), whose record headers need only GLib.
+ */
+
+/* Sets the bitmap's pixels in the destination rectangle to 1 where the source alpha is at least
+ * alpha_threshold (0..255) and to 0 elsewhere; an image without alpha gives all 1 (all 0 for a
+ * threshold of 255). Pixels outside the rectangle are untouched. */
+TAMBA_API void tamba_render_threshold_alpha (Tamba *tamba, GdkBitmap *bitmap, int src_x,
+                                             int src_y, int dest_x, int dest_y, int width,
+                                             int height, int alpha_threshold);
+
+/* Draws a rectangle of the image opaquely (alpha is ignored) through gc, converting to the
+ * drawable's visual with the given dithering; x_dither/y_dither shift the dither pattern. */
+TAMBA_API void tamba_render_to_drawable (Tamba *tamba, GdkDrawable *drawable, GdkGC *gc,
+                                         int src_x, int src_y, int dest_x, int dest_y, int width,
+                                         int height, GdkRgbDither dither, int x_dither,
+                                         int y_dither);
+
+/* Draws a rectangle of the image painting only pixels whose alpha reaches alpha_threshold; both
+ * alpha modes give this bi-level result. An image without alpha is drawn whole. */
+TAMBA_API void tamba_render_to_drawable_alpha (Tamba *tamba, GdkDrawable *drawable, int src_x,
+                                               int src_y, int dest_x, int dest_y, int width,
+                                               int height, TambaAlphaMode alpha_mode,
+                                               int alpha_threshold, GdkRgbDither dither,
+                                               int x_dither, int y_dither);
+
+/* Makes a new pixmap of the whole image (in GdkRGB's visual depth) and, for an image with alpha,
+ * a new bitmap mask thresholded at alpha_threshold (NULL without alpha). Either return pointer
+ * may be NULL; the caller owns what is returned. */
+TAMBA_API void tamba_render_pixmap_and_mask (Tamba *tamba, GdkPixmap **pixmap_return,
+                                             GdkBitmap **mask_return, int alpha_threshold);
+
+/* Copies a width x height rectangle of a viewable window (wholly on screen) or of a pixmap into
+ * dest at (dest_x, dest_y), or into a new RGB image when dest is NULL. cmap interprets a
+ * pixmap's pixel values; a window's own colormap is used for windows. Returns the image, or NULL
+ * on failure (dest is then unchanged). */
+TAMBA_API Tamba *tamba_get_from_drawable (Tamba *dest, GdkDrawable *src, GdkColormap *cmap,
+                                          int src_x, int src_y, int dest_x, int dest_y,
+                                          int width, int height);
 
 /* ---------------------------------------------------------------------------------------------
  * Colour names.

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "corpus.h"
@@ -18,16 +17,6 @@ bool module_built (const std::string &format)
 {
     return std::ifstream (std::string (TAMBA_LOADER_DIR) + "/libtambaloader-" + format + ".so")
         .good ();
-}
-
-const Module &direct_module (const std::string &format)
-{
-    // One per format for the life of the process, as the library keeps its modules.
-    static std::map<std::string, Module *> modules;
-    auto &m = modules[format];
-    if (!m) m = new Module (std::string (TAMBA_LOADER_DIR) + "/libtambaloader-" + format + ".so",
-                            format);
-    return *m;
 }
 
 struct LoaderRun {
@@ -69,7 +58,8 @@ TEST_P (LibraryLoading, MatchesTheModuleCalledDirectly)
 {
     const CorpusEntry &e = GetParam ();
     if (!module_built (e.format)) GTEST_SKIP () << "no " << e.format << " module built";
-    const Module &module = direct_module (e.format);
+    const Module module (std::string (TAMBA_LOADER_DIR) + "/libtambaloader-" + e.format + ".so",
+                         e.format);
     ASSERT_TRUE (module.ok ());
 
     Tamba *direct = module.load_file (e.path);

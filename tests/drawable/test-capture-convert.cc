@@ -1,0 +1,271 @@
+// The twenty conversion routines and the generic conversion, on synthetic images.
+#include <gtest/gtest.h>
+
+#include <gdk/gdk.h>
+#include <gdk/gdklayer.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "log-capture.h"
+#include "pixel-reference.h"
+#include "tamba-drawable.h"
+
+namespace {
+
+using tamba::detail::convert_index;
+using tamba::detail::convert_with_visual;
+using tamba::test::widen;
+
+struct Layout {
+    const char *name;
+    GdkVisualType type;
+    int depth, bpp;
+    guint32 masks[3];
+    int lsb_index;  // convert_map index without alpha, LSB first; -1 for the generic path
+};
+
+const Layout kLayouts[] = {
+    {"rgb1", GDK_VISUAL_PSEUDO_COLOR, 1, 1, {0, 0, 0}, 0},
+    {"rgb8", GDK_VISUAL_PSEUDO_COLOR, 8, 8, {0, 0, 0}, 4},
+    {"rgb8_depth4", GDK_VISUAL_STATIC_COLOR, 4, 8, {0, 0, 0}, 4},
+    {"grey8", GDK_VISUAL_STATIC_GRAY, 8, 8, {0, 0, 0}, 4},
+    {"rgb555", GDK_VISUAL_TRUE_COLOR, 15, 16, {0x7c00, 0x03e0, 0x001f}, 8},
+    {"rgb565", GDK_VISUAL_TRUE_COLOR, 16, 16, {0xf800, 0x07e0, 0x001f}, 12},
+    {"rgb888", GDK_VISUAL_TRUE_COLOR, 24, 32, {0xff0000, 0x00ff00, 0x0000ff}, 16},
+    {"rgb888_depth32", GDK_VISUAL_TRUE_COLOR, 32, 32, {0xff0000, 0x00ff00, 0x0000ff}, 16},
+    {"packed24", GDK_VISUAL_TRUE_COLOR, 24, 24, {0xff0000, 0x00ff00, 0x0000ff}, -1},
+    {"bgr888", GDK_VISUAL_TRUE_COLOR, 24, 32, {0x0000ff, 0x00ff00, 0xff0000}, -1},
+    {"rgb332_red_low", GDK_VISUAL_TRUE_COLOR, 8, 8, {0x07, 0x38, 0xc0}, -1},
+    {"rgb101010", GDK_VISUAL_TRUE_COLOR, 30, 32, {0x3ff00000, 0x000ffc00, 0x000003ff}, -1},
+    {"top_bits_10", GDK_VISUAL_TRUE_COLOR, 32, 32, {0xffc00000, 0x003ff000, 0x00000fff}, -1},
+    {"no_red", GDK_VISUAL_TRUE_COLOR, 16, 16, {0, 0x07e0, 0x001f}, -1},
+    {"direct888", GDK_VISUAL_DIRECT_COLOR, 24, 32, {0xff0000, 0x00ff00, 0x0000ff}, -1},
+    {"direct565", GDK_VISUAL_DIRECT_COLOR, 16, 16, {0xf800, 0x07e0, 0x001f}, -1},
+    {"grey12_in_16", GDK_VISUAL_GRAYSCALE, 12, 16, {0, 0, 0}, -1},
+};
+
+int shift_of (guint32 m)
+{
+    int s = 0;
+    while (m && !(m & 1)) m >>= 1, ++s;
+    return s;
+}
+
+int prec_of (guint32 m)
+{
+    m >>= shift_of (m);
+    int p = 0;
+    while (m & 1) m >>= 1, ++p;
+    return p;
+}
+
+GdkVisual make_visual (const Layout &l)
+{
+    GdkVisual v{};
+    v.type = l.type;
+    v.depth = l.depth;
+    v.colormap_size = l.type >= GDK_VISUAL_TRUE_COLOR ? 1 << std::min (l.depth / 3 + 1, 10) : 1 << std::min (l.depth, 12);
+    v.red_mask = l.masks[0];
+    v.green_mask = l.masks[1];
+    v.blue_mask = l.masks[2];
+    v.red_shift = shift_of (l.masks[0]);
+    v.red_prec = prec_of (l.masks[0]);
+    v.green_shift = shift_of (l.masks[1]);
+    v.green_prec = prec_of (l.masks[1]);
+    v.blue_shift = shift_of (l.masks[2]);
+    v.blue_prec = prec_of (l.masks[2]);
+    return v;
+}
+
+// A colormap of exactly size entries (no spare ones), with distinct colours whose low and high
+// bytes differ, so reading the wrong byte or past the end shows.
+struct Colormap {
+    std::vector<GdkColor> colors;
+    GdkColormap cmap{};
+    explicit Colormap (int size)
+    {
+        for (int i = 0; i < size; ++i)
+            colors.push_back (GdkColor{guint32 (i), guint16 (0x1100 + i * 7), guint16 (0x2200 + i * 13),
+                                       guint16 (0x3300 + i * 29)});
+        cmap.size = size;
+        cmap.colors = colors.data ();
+    }
+};
+
+// What a pixel value means, computed directly from the layout.
+std::array<guchar, 3> reference (guint32 value, const Layout &l, const GdkColormap &cmap)
+{
+    std::array<guchar, 3> out{};
+    auto cell = [&] (guint32 i) {
+        return cmap.colors[std::min<guint32> (i, guint32 (cmap.size - 1))];
+    };
+    if (l.type == GDK_VISUAL_TRUE_COLOR || l.type == GDK_VISUAL_DIRECT_COLOR) {
+        for (int c = 0; c < 3; ++c) {
+            const guint32 field = l.masks[c] ? (value & l.masks[c]) >> shift_of (l.masks[c]) : 0;
+            const GdkColor col = cell (field);
+            out[size_t (c)] = l.masks[c] == 0 ? 0
+                              : l.type == GDK_VISUAL_TRUE_COLOR
+                                  ? widen (field, prec_of (l.masks[c]))
+                                  : guchar ((c == 0 ? col.red : c == 1 ? col.green : col.blue) & 0xff);
+        }
+    } else {
+        const GdkColor col = cell (value);
+        out = {guchar (col.red & 0xff), guchar (col.green & 0xff), guchar (col.blue & 0xff)};
+    }
+    return out;
+}
+
+void store (guchar *row, int x, guint32 v, int bpp, bool msb)
+{
+    switch (bpp) {
+    case 1:
+        if (v & 1) row[x / 8] |= guchar (0x80 >> (x % 8));  // most significant bit first, always
+        break;
+    case 8: row[x] = guchar (v); break;
+    default:
+        for (int i = 0; i < bpp / 8; ++i)
+            row[x * bpp / 8 + i] = guchar (v >> (8 * (msb ? bpp / 8 - 1 - i : i)));
+    }
+}
+
+class CaptureConversion
+    : public ::testing::TestWithParam<std::tuple<Layout, GdkByteOrder, bool>> {};
+
+TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
+{
+    const auto &[l, order, alpha] = GetParam ();
+    const bool msb = order == GDK_MSB_FIRST;
+    GdkVisual visual = make_visual (l);
+    // Palette colormaps a few entries short of the depth's range (except 1-bit), so that some
+    // values lie beyond them; 4096 entries for 12 bits.
+    Colormap cm (l.type >= GDK_VISUAL_TRUE_COLOR ? 256
+                 : l.depth == 1                 ? 2
+                                                : std::min (1 << l.depth, 4096) - 3);
+    std::mt19937 rng (unsigned (l.depth * 31 + l.bpp));
+    const guint32 value_mask = l.depth >= 32 ? 0xffffffffu : (1u << l.depth) - 1;
+    for (int width : {1, 2, 3, 8, 13}) {
+        const int height = 3, bpl = (width * l.bpp + 7) / 8 + 3;
+        std::vector<guchar> mem (size_t (bpl * height), 0);
+        std::vector<guint32> values;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                guint32 v = guint32 (rng ());
+                if (l.bpp < 32) v &= (1u << l.bpp) - 1;  // bits above the depth too, where there are any
+                values.push_back (v);
+                store (mem.data () + y * bpl, x, v, l.bpp, msb);
+            }
+        GdkImage *image = gdkl_image_wrap (&visual, order, l.depth, l.bpp, width, height, bpl, mem.data ());
+        ASSERT_NE (image, nullptr);
+        const int expected_index = l.lsb_index < 0 ? -1 : l.lsb_index + (alpha ? 2 : 0) + (msb ? 1 : 0);
+        EXPECT_EQ (convert_index (image, &visual, alpha), expected_index);
+
+        const int channels = alpha ? 4 : 3, rowstride = (width + 2) * channels;
+        std::vector<guchar> out (size_t (rowstride * (height + 1)), 0x5a);
+        convert_with_visual (image, out.data () + rowstride + channels, rowstride, alpha, &cm.cmap, &visual);
+        for (int y = 0; y <= height; ++y)
+            for (int x = 0; x < width + 2; ++x) {
+                const guchar *o = out.data () + y * rowstride + x * channels;
+                const bool inside = y >= 1 && x >= 1 && x <= width;
+                if (!inside) {
+                    for (int c = 0; c < channels; ++c) ASSERT_EQ (o[c], 0x5a) << "outside touched";
+                    continue;
+                }
+                guint32 v = values[size_t ((y - 1) * width + x - 1)];
+                // Palette bytes keep the depth's bits; other layouts keep what the masks select.
+                if (l.type < GDK_VISUAL_TRUE_COLOR) v &= value_mask;
+                const auto want = reference (v, l, cm.cmap);
+                ASSERT_EQ (o[0], want[0]) << l.name << " w" << width << " at " << x - 1 << "," << y - 1;
+                ASSERT_EQ (o[1], want[1]) << l.name;
+                ASSERT_EQ (o[2], want[2]) << l.name;
+                if (alpha) {
+                    ASSERT_EQ (o[3], 255);
+                }
+            }
+        gdk_image_destroy (image);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Layouts, CaptureConversion,
+    ::testing::Combine (::testing::ValuesIn (kLayouts), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST),
+                        ::testing::Bool ()),
+    [] (const auto &info) {
+        return std::string (std::get<0> (info.param).name)
+               + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb")
+               + (std::get<2> (info.param) ? "_alpha" : "");
+    });
+
+// The worked values of the 16- and 32-bit layouts, in both byte orders.
+TEST (CaptureConversion, KnownValues)
+{
+    struct Case {
+        int layout;
+        guint32 value;
+        guchar r, g, b;
+    };
+    const Case cases[] = {
+        {5, 0xf800, 255, 0, 0},   {5, 0x07e0, 0, 255, 0},   {5, 0x001f, 0, 0, 255},
+        {5, 0x8410, 132, 130, 132}, {4, 0x7c00, 255, 0, 0}, {4, 0x0210, 0, 132, 132},
+        {6, 0xaabbccdd, 0xbb, 0xcc, 0xdd},
+    };
+    Colormap cm (2);
+    for (const Case &c : cases)
+        for (bool msb : {false, true}) {
+            const Layout &l = kLayouts[c.layout];
+            GdkVisual visual = make_visual (l);
+            guchar mem[4] = {};
+            store (mem, 0, c.value, l.bpp, msb);
+            GdkImage *image = gdkl_image_wrap (&visual, msb ? GDK_MSB_FIRST : GDK_LSB_FIRST, l.depth, l.bpp, 1, 1, 4, mem);
+            guchar out[3];
+            convert_with_visual (image, out, 3, false, &cm.cmap, &visual);
+            EXPECT_EQ (out[0], c.r) << l.name << " " << std::hex << c.value;
+            EXPECT_EQ (out[1], c.g) << l.name;
+            EXPECT_EQ (out[2], c.b) << l.name;
+            gdk_image_destroy (image);
+        }
+}
+
+TEST (CaptureConversion, OneBitRowsAreReadMostSignificantBitFirst)
+{
+    GdkVisual visual = make_visual (kLayouts[0]);
+    Colormap cm (2);
+    guchar mem[4] = {0xa0, 0, 0, 0};
+    for (GdkByteOrder order : {GDK_LSB_FIRST, GDK_MSB_FIRST}) {
+        GdkImage *image = gdkl_image_wrap (&visual, order, 1, 1, 8, 1, 4, mem);
+        guchar out[8 * 3];
+        convert_with_visual (image, out, 24, false, &cm.cmap, &visual);
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ (out[x * 3], guchar (cm.colors[x == 0 || x == 2 ? 1 : 0].red & 0xff)) << x;
+        gdk_image_destroy (image);
+    }
+}
+
+TEST (CaptureConversion, PaletteValuesBeyondTheColormapReadItsLastEntry)
+{
+    // A 4-bit palette whose colormap has only 5 entries: values 5..15 read entry 4.
+    GdkVisual visual = make_visual (kLayouts[2]);
+    Colormap cm (5);
+    guchar mem[16];
+    for (int i = 0; i < 16; ++i) mem[i] = guchar (0xf0 | i);  // high bits are dropped by the depth
+    GdkImage *image = gdkl_image_wrap (&visual, GDK_LSB_FIRST, 4, 8, 16, 1, 16, mem);
+    for (bool alpha : {false, true}) {
+        guchar out[16 * 4];
+        const int n = alpha ? 4 : 3;
+        convert_with_visual (image, out, 16 * n, alpha, &cm.cmap, &visual);
+        for (int x = 0; x < 16; ++x)
+            EXPECT_EQ (out[x * n], guchar (cm.colors[size_t (std::min (x, 4))].red & 0xff)) << x;
+    }
+    gdk_image_destroy (image);
+    // An empty colormap gives black rather than a read.
+    Colormap none (0);
+    image = gdkl_image_wrap (&visual, GDK_LSB_FIRST, 4, 8, 16, 1, 16, mem);
+    guchar out[16 * 3];
+    convert_with_visual (image, out, 48, false, &none.cmap, &visual);
+    EXPECT_TRUE (std::all_of (out, out + 48, [] (guchar b) { return b == 0; }));
+    gdk_image_destroy (image);
+}
+
+}  // namespace

@@ -253,6 +253,12 @@ void on_animation_done (Tamba *, gpointer data)
 Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
                             size_t piece_size)
 {
+    return load_in_pieces (module, bytes, std::vector<size_t> {piece_size});
+}
+
+Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
+                            const std::vector<size_t> &piece_sizes)
+{
     Progressive p;
     const auto &m = module.entries ();
     if (!m.begin_load || !m.load_increment || !m.stop_load) {
@@ -267,8 +273,11 @@ Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t
     }
     // Each piece is copied into a buffer of exactly its size, so the sanitizer build catches a
     // module that reads past what it was given.
-    for (size_t off = 0; off < bytes.size (); off += piece_size) {
-        const size_t n = std::min (piece_size, bytes.size () - off);
+    size_t turn = 0;
+    for (size_t off = 0, n = 0; off < bytes.size (); off += n) {
+        const size_t wanted = piece_sizes.empty () ? bytes.size ()
+                                                   : piece_sizes[turn++ % piece_sizes.size ()];
+        n = std::min (std::max<size_t> (wanted, 1), bytes.size () - off);
         std::vector<guchar> piece (bytes.begin () + long (off), bytes.begin () + long (off + n));
         if (!m.load_increment (context, piece.data (), guint (n))) {
             p.increments_ok = false;

@@ -97,6 +97,9 @@ struct Progressive {
 // Feeding stops at the first failed increment, as the library's progressive loader does.
 Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
                             size_t piece_size);
+// The same with piece sizes taken in turn from piece_sizes (cycled; a 0 is taken as 1).
+Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
+                            const std::vector<size_t> &piece_sizes);
 
 // Frees an animation made by a module: its frames, their image references, the list.
 void free_animation (TambaAnimation *animation);

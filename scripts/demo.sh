@@ -9,4 +9,4 @@ cmake --build build -j "$(nproc)" >/dev/null
 lib=$(ls build/tamba/libtamba.so.0.* | head -n 1)
 echo "library: $lib ($(objdump -p "$lib" | awk '/SONAME/ {print $2}'))"
 echo "exported symbols: $(nm -D --defined-only "$lib" | wc -l)"
-./build/tests/test-c-api
+./build/tests/unit/test-c-api

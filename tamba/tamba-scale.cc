@@ -54,15 +54,20 @@ using namespace tamba::detail;
     TAMBA_RETURN_IF_FAIL (dest_y >= 0 && std::int64_t (dest_y) + dest_height <= dest->height,   \
                           "dest_y >= 0 && dest_y + dest_height <= dest->height")
 
+// The rendered region of the scaled source that the rectangle covers, as r; refuses offsets
+// that would place it outside the int range.
+#define TAMBA_RENDER_RECT(r)                                                                    \
+    RenderRect r;                                                                               \
+    TAMBA_RETURN_IF_FAIL (                                                                      \
+        render_rect (dest_x, dest_y, dest_width, dest_height, offset_x, offset_y, &r),          \
+        kRenderRect)
+
 extern "C" void tamba_scale (const Tamba *src, Tamba *dest, int dest_x, int dest_y, int dest_width,
                              int dest_height, double offset_x, double offset_y, double scale_x,
                              double scale_y, GdkInterpType interp_type)
 {
     TAMBA_CHECK_RECT ();
-    RenderRect r;
-    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
-                                       offset_y, &r),
-                          kRenderRect);
+    TAMBA_RENDER_RECT (r);
     pixops_scale (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1, dest->rowstride,
                   dest->n_channels, dest->has_alpha, src->pixels, src->width, src->height,
                   src->rowstride, src->n_channels, src->has_alpha, scale_x, scale_y,
@@ -77,10 +82,7 @@ extern "C" void tamba_composite (const Tamba *src, Tamba *dest, int dest_x, int 
     TAMBA_CHECK_RECT ();
     TAMBA_RETURN_IF_FAIL (guint (overall_alpha) <= 255,
                           "overall_alpha >= 0 && overall_alpha <= 255");
-    RenderRect r;
-    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
-                                       offset_y, &r),
-                          kRenderRect);
+    TAMBA_RENDER_RECT (r);
     pixops_composite (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1,
                       dest->rowstride, dest->n_channels, dest->has_alpha, src->pixels,
                       src->width, src->height, src->rowstride, src->n_channels, src->has_alpha,
@@ -97,10 +99,7 @@ extern "C" void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x
     TAMBA_CHECK_RECT ();
     TAMBA_RETURN_IF_FAIL (guint (overall_alpha) <= 255,
                           "overall_alpha >= 0 && overall_alpha <= 255");
-    RenderRect r;
-    TAMBA_RETURN_IF_FAIL (render_rect (dest_x, dest_y, dest_width, dest_height, offset_x,
-                                       offset_y, &r),
-                          kRenderRect);
+    TAMBA_RENDER_RECT (r);
     pixops_composite_color (rect_origin (dest, dest_x, dest_y), r.x0, r.y0, r.x1, r.y1,
                             dest->rowstride, dest->n_channels, dest->has_alpha, src->pixels,
                             src->width, src->height, src->rowstride, src->n_channels,

@@ -221,18 +221,24 @@ extern "C" Tamba *tamba_new_from_file (const char *filename)
 namespace tamba::detail {
 namespace {
 
-// The size a w x h image takes to fit a width x height box, keeping its aspect: the side that
-// limits is the box's, the other is rounded to nearest and at least 1.
+// side * numerator / denominator rounded to nearest (halves up), kept within 1..limit. Sides are
+// ints, so the products fit in 64 bits.
+int scaled_side (int side, int numerator, int denominator, int limit)
+{
+    const std::int64_t doubled = std::int64_t (side) * numerator * 2 + denominator;
+    return int (std::clamp<std::int64_t> (doubled / (2 * std::int64_t (denominator)), 1, limit));
+}
+
+// The size a w x h image takes to fit a width x height box keeping its aspect: the side that
+// limits is the box's, the other is scaled by the same factor.
 void fit_inside (int w, int h, int width, int height, int *out_w, int *out_h)
 {
     if (std::int64_t (width) * h <= std::int64_t (height) * w) {
         *out_w = width;
-        *out_h = int (std::clamp<std::int64_t> ((std::int64_t (h) * width * 2 + w) / (2 * std::int64_t (w)),
-                                                1, height));
+        *out_h = scaled_side (h, width, w, height);
     } else {
+        *out_w = scaled_side (w, height, h, width);
         *out_h = height;
-        *out_w = int (std::clamp<std::int64_t> ((std::int64_t (w) * height * 2 + h) / (2 * std::int64_t (h)),
-                                                1, width));
     }
 }
 

@@ -88,6 +88,20 @@ guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest, std::
     return dest;
 }
 
+// 2 x 2 filter, RGBA over RGBA: the general compositing arithmetic, unrolled.
+guchar *composite_line_22_4a4a (const int *weights, int n_x, int n_y, guchar *dest,
+                                std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                                int dest_has_alpha, const guchar *const *src, int src_channels,
+                                gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                                int src_width, int check_size, guint32 color1,
+                                guint32 color2) noexcept
+{
+    return composite_line<4, true, 4, true, 2> (weights, n_x, n_y, dest, dest_x, dest_end,
+                                                dest_channels, dest_has_alpha, src, src_channels,
+                                                src_has_alpha, x, x_step, src_width, check_size,
+                                                color1, color2);
+}
+
 // RGBA over RGB. At a unit step the phase never changes, and when its matrix is one tap of weight
 // 65536 (every pixel of a scale-1 bilinear or tiles filter at full opacity) each pixel is the
 // truncated blend of a single source pixel, which the run kernels compute in bulk.
@@ -260,6 +274,9 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
         if (two_by_two && dest_channels == 4 && src_channels == 4 && src_has_alpha &&
             !dest_has_alpha)
             return {composite_line_22_4a4, composite_pixel};
+        if (two_by_two && dest_channels == 4 && src_channels == 4 && src_has_alpha &&
+            dest_has_alpha)
+            return {kernel_table ().composite_line_22_4a4a, composite_pixel};
         if (dest_channels == 3 && src_channels == 4 && src_has_alpha)
             return {two_by_two ? &kernels::composite_line_4a3<2> : &kernels::composite_line_4a3<0>,
                     composite_pixel};

@@ -7,16 +7,20 @@ namespace tamba::detail {
 
 namespace {
 
-constexpr PixopsKernelTable kScalar{"scalar", kernels::scale_line_22_33, over_rgb_rounded,
+constexpr PixopsKernelTable kScalar{"scalar", kernels::scale_line_22_33,
+                                    kernels::composite_line_22_4a4a, over_rgb_rounded,
                                     over_rgb_truncated};
 #if defined(__x86_64__)
 // SSE2 is part of x86-64; the blends need SSSE3's byte shuffle.
-constexpr PixopsKernelTable kSse2{"sse2", kernels::scale_line_22_33_sse2, over_rgb_rounded,
+constexpr PixopsKernelTable kSse2{"sse2", kernels::scale_line_22_33_sse2,
+                                  kernels::composite_line_22_4a4a, over_rgb_rounded,
                                   over_rgb_truncated};
 constexpr PixopsKernelTable kSsse3{"ssse3", kernels::scale_line_22_33_sse2,
+                                   kernels::composite_line_22_4a4a,
                                    kernels::over_rgb_rounded_ssse3,
                                    kernels::over_rgb_truncated_ssse3};
 constexpr PixopsKernelTable kAvx2{"avx2", kernels::scale_line_22_33_avx2,
+                                  kernels::composite_line_22_4a4a_avx2,
                                   kernels::over_rgb_rounded_ssse3,
                                   kernels::over_rgb_truncated_ssse3};
 constexpr const PixopsKernelTable *kTables[] = {&kScalar, &kSse2, &kSsse3, &kAvx2};
@@ -25,7 +29,8 @@ bool supported (const PixopsKernelTable *table)
 {
     // The feature bits may be read before the runtime's own constructors have filled them in.
     __builtin_cpu_init ();
-    if (table == &kAvx2) return __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("ssse3");
+    if (table == &kAvx2)
+        return __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("ssse3");
     return table != &kSsse3 || __builtin_cpu_supports ("ssse3");
 }
 #else

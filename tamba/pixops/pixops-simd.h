@@ -4,6 +4,7 @@
 #ifndef TAMBA_PIXOPS_PIXOPS_SIMD_H
 #define TAMBA_PIXOPS_PIXOPS_SIMD_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "pixops/pixops-private.h"
@@ -19,6 +20,7 @@ using PixopsRunFunc = void (*) (guchar *dest, const guchar *src, std::int64_t n)
 struct PixopsKernelTable {
     const char *name;
     PixopsLineFunc scale_line_22_33;
+    PixopsLineFunc composite_line_22_4a4a;
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
 };
@@ -53,6 +55,20 @@ guchar *scale_line_22_33_avx2 (const int *weights, int n_x, int n_y, guchar *des
                                gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
                                int src_width, int check_size, guint32 color1,
                                guint32 color2) noexcept;
+guchar *composite_line_22_4a4a (const int *weights, int n_x, int n_y, guchar *dest,
+                                std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                                int dest_has_alpha, const guchar *const *src, int src_channels,
+                                gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                                int src_width, int check_size, guint32 color1,
+                                guint32 color2) noexcept;
+guchar *composite_line_22_4a4a_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
+                                     std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                                     int dest_has_alpha, const guchar *const *src,
+                                     int src_channels, gboolean src_has_alpha, std::int64_t x,
+                                     std::int64_t x_step, int src_width, int check_size,
+                                     guint32 color1, guint32 color2) noexcept;
+// For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
+void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
 void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgb_truncated_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 }  // namespace kernels

@@ -3,6 +3,7 @@
 // forced in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -97,41 +98,92 @@ std::vector<int> random_block (std::mt19937 &rng)
     return w;
 }
 
-TEST (ScaleKernel22, EveryTableMatchesTheScalarOneOnRandomRows)
+// The 2 x 2 line kernels that have vector variants: the scaling one from RGB to RGB and the
+// compositing one from RGBA over RGBA.
+struct LineKernel {
+    const char *name;
+    PixopsLineFunc PixopsKernelTable::*line;
+    int channels;  // source and destination alike
+    bool alpha;
+};
+constexpr LineKernel kLineKernels[] = {
+    {"scale_line_22_33", &PixopsKernelTable::scale_line_22_33, 3, false},
+    {"composite_line_22_4a4a", &PixopsKernelTable::composite_line_22_4a4a, 4, true},
+};
+
+TEST (LineKernels22, EveryTableMatchesTheScalarOneOnRandomRows)
 {
     std::mt19937 rng (20261206);
-    for (int round = 0; round < 4000; round++) {
-        const std::vector<int> w = random_block (rng);
-        const int src_width = 2 + int (rng () % 40);
-        std::vector<guchar> row0 (size_t (src_width) * 3), row1 (row0.size ());
-        for (auto &b : row0) b = guchar (rng ());
-        for (auto &b : row1) b = guchar (rng ());
-        const guchar *src[2] = {row0.data (), row1.data ()};
-        // Every pixel's two columns lie inside the row, as the driver guarantees.
-        const std::int64_t x_step = 4096 + std::int64_t (rng () % (3 * 65536));
-        const std::int64_t x0 = std::int64_t (rng () % 65536);
-        const std::int64_t last = (std::int64_t (src_width - 1) << 16) - 1;
-        const int pixels = last < x0 ? 0 : int ((last - x0) / x_step) + 1;
-        const int dest_bytes = pixels * 3 + 8;  // guard bytes past the run
-        std::vector<guchar> expected (static_cast<size_t> (dest_bytes));
-        for (auto &b : expected) b = guchar (rng ());
-        const auto run = [&] (PixopsLineFunc f, guchar *dest) {
-            return f (w.data (), 2, 2, dest, 0, dest + pixels * 3, 3, false, src, 3, false, x0,
-                      x_step, src_width, 0, 0, 0) -
-                   dest;
-        };
-        std::vector<guchar> start = expected;
-        const auto written = run (scalar ().scale_line_22_33, expected.data ());
-        for (const PixopsKernelTable *t : vector_tables ()) {
-            std::vector<guchar> actual = start;
-            ASSERT_EQ (run (t->scale_line_22_33, actual.data ()), written) << t->name;
-            ASSERT_EQ (first_difference (expected, actual), -1) << t->name << " round " << round;
+    for (const LineKernel &k : kLineKernels)
+        for (int round = 0; round < 4000; round++) {
+            const std::vector<int> w = random_block (rng);
+            const int src_width = 2 + int (rng () % 40);
+            // Every other round only 0 and 255, so that transparent sums and empty destinations
+            // (a zero compositing weight) occur too.
+            const bool extremes = round % 2 == 1;
+            const auto byte = [&] { return guchar (extremes ? (rng () & 1) * 255 : rng ()); };
+            std::vector<guchar> row0 (size_t (src_width) * size_t (k.channels)),
+                row1 (row0.size ());
+            for (auto &b : row0) b = byte ();
+            for (auto &b : row1) b = byte ();
+            const guchar *src[2] = {row0.data (), row1.data ()};
+            // Every pixel's two columns lie inside the row, as the driver guarantees.
+            const std::int64_t x_step = 4096 + std::int64_t (rng () % (3 * 65536));
+            const std::int64_t x0 = std::int64_t (rng () % 65536);
+            const std::int64_t last = (std::int64_t (src_width - 1) << 16) - 1;
+            const int pixels = last < x0 ? 0 : int ((last - x0) / x_step) + 1;
+            const int run_bytes = pixels * k.channels;
+            std::vector<guchar> expected (size_t (run_bytes) + 8);  // guard bytes past the run
+            for (auto &b : expected) b = byte ();
+            const auto run = [&] (PixopsLineFunc f, guchar *dest) {
+                return f (w.data (), 2, 2, dest, 0, dest + run_bytes, k.channels, k.alpha, src,
+                          k.channels, k.alpha, x0, x_step, src_width, 0, 0, 0) -
+                       dest;
+            };
+            const std::vector<guchar> start = expected;
+            const auto written = run (scalar ().*k.line, expected.data ());
+            for (const PixopsKernelTable *t : vector_tables ()) {
+                std::vector<guchar> actual = start;
+                ASSERT_EQ (run (t->*k.line, actual.data ()), written) << t->name;
+                ASSERT_EQ (first_difference (expected, actual), -1)
+                    << k.name << " " << t->name << " round " << round;
+            }
         }
-    }
 }
 
+#if defined(__x86_64__)
+// The vector division against the integer one: near every multiple of the divisor (where a
+// rounded quotient could cross an integer) for divisors of every magnitude, and at random.
+TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
+{
+    if (!__builtin_cpu_supports ("avx2")) GTEST_SKIP () << "no AVX2";
+    std::mt19937 rng (99);
+    std::vector<guint32> num, den;
+    for (int bits = 0; bits < 32; bits++)
+        for (int k = 0; k < 20000; k++) {
+            const std::uint64_t top = std::uint64_t (1) << bits;
+            const guint32 d = guint32 (top | (rng () & (top - 1)));
+            const std::uint64_t multiple = std::uint64_t (d) * (rng () % (0xffffffffull / d + 1));
+            for (int delta = -1; delta <= 1; delta++) {
+                const std::uint64_t n = multiple + std::uint64_t (delta);
+                if (n <= 0xffffffffu) num.push_back (guint32 (n)), den.push_back (d);
+            }
+            num.push_back (guint32 (rng ()));
+            den.push_back (std::max<guint32> (1, guint32 (rng ()) >> (rng () % 32)));
+        }
+    for (const guint32 extreme : {0xffffffffu, 0xfffffffeu, 0x80000000u, 0x7fffffffu, 1u})
+        for (const guint32 d : {1u, 2u, 3u, 255u, 0xff00u, 0x7fffffffu, 0xffffffffu})
+            num.push_back (extreme), den.push_back (d);
+    std::vector<guint32> q (num.size ());
+    kernels::quotients_avx2 (num.data (), den.data (), q.data (), num.size ());
+    for (size_t k = 0; k < num.size (); k++)
+        ASSERT_EQ (q[k], num[k] / den[k]) << num[k] << " / " << den[k];
+}
+#endif
+
 // Whole requests through the engine with each table forced, against the scalar table: enlarging
-// RGB (the 2 x 2 kernel) and RGBA over RGB at unit and other steps (the run kernels).
+// RGB (the 2 x 2 kernel) and RGBA over each destination layout at unit and other steps (the
+// compositing kernels and the run kernels).
 TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
 {
     std::mt19937 rng (7);
@@ -139,7 +191,7 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
         return lo + int (rng () % unsigned (hi - lo + 1));
     };
     const double scales[] = {1.0, 2.0, 1.5, 3.0, 0.5};
-    for (int round = 0; round < 600; round++) {
+    for (int round = 0; round < 900; round++) {
         const bool composite = round % 2 == 1;
         const int src_ch = composite ? 4 : 3, src_w = uniform (1, 70), src_h = uniform (1, 6);
         const int src_stride = src_w * src_ch + uniform (0, 3);
@@ -149,14 +201,18 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
         const int x0 = uniform (-4, 8), x1 = x0 + uniform (0, int (src_w * sx) + 8);
         const int y0 = uniform (-2, 2), y1 = y0 + uniform (0, 8);
         const int interp = uniform (0, 3), alpha = uniform (0, 1) ? 255 : uniform (0, 255);
-        const int stride = (x1 - x0) * 3 + uniform (0, 3);
+        // Compositing rounds go over RGB, RGB with a fourth byte, and RGBA in turn.
+        const int dest_ch = composite && round % 3 != 0 ? 4 : 3;
+        const bool dest_alpha = composite && round % 3 == 2;
+        const int stride = (x1 - x0) * dest_ch + uniform (0, 3);
         std::vector<guchar> start (size_t (stride) * size_t (y1 - y0) + 1);
         for (auto &b : start) b = guchar (rng ());
         const auto run = [&] (const PixopsKernelTable *t) {
             Forced forced (t);
             std::vector<guchar> dest = start;
             if (composite)
-                pixops_composite (dest.data (), x0, y0, x1, y1, stride, 3, false, src.data (),
+                pixops_composite (dest.data (), x0, y0, x1, y1, stride, dest_ch, dest_alpha,
+                                  src.data (),
                                   src_w, src_h, src_stride, 4, true, sx, sy,
                                   PixopsInterpType (interp), alpha);
             else

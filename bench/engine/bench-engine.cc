@@ -46,7 +46,10 @@ struct Work {
     int src_w, src_h, src_ch, dest_w, dest_h, dest_ch;
     PixopsInterpType interp;
     bool composite;
+    bool opaque_dest = false;  // a 4-byte destination without alpha
 };
+
+bool dest_alpha (const Work &w) { return w.dest_ch == 4 && !w.opaque_dest; }
 
 void tamba_run (benchmark::State &state, Work w)
 {
@@ -55,11 +58,11 @@ void tamba_run (benchmark::State &state, Work w)
     for (auto _ : state) {
         if (w.composite)
             pixops_composite (dest.data (), 0, 0, w.dest_w, w.dest_h, dest.stride, w.dest_ch,
-                              w.dest_ch == 4, src.data (), w.src_w, w.src_h, src.stride,
+                              dest_alpha (w), src.data (), w.src_w, w.src_h, src.stride,
                               w.src_ch, w.src_ch == 4, sx, sy, w.interp, 255);
         else
             pixops_scale (dest.data (), 0, 0, w.dest_w, w.dest_h, dest.stride, w.dest_ch,
-                          w.dest_ch == 4, src.data (), w.src_w, w.src_h, src.stride, w.src_ch,
+                          dest_alpha (w), src.data (), w.src_w, w.src_h, src.stride, w.src_ch,
                           w.src_ch == 4, sx, sy, w.interp);
         benchmark::ClobberMemory ();
     }
@@ -84,11 +87,11 @@ enum class PixmanFilter { kNearest, kBilinear, kBox, kCubic };
 void pixman_run (benchmark::State &state, Work w, PixmanFilter filter)
 {
     Buffer src (w.src_w, w.src_h, 4), dest (w.dest_w, w.dest_h, 4);
-    const auto format = [] (int ch) { return ch == 4 ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8; };
-    pixman_image_t *s = pixman_image_create_bits (format (w.src_ch), w.src_w, w.src_h,
+    const auto format = [] (bool alpha) { return alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8; };
+    pixman_image_t *s = pixman_image_create_bits (format (w.src_ch == 4), w.src_w, w.src_h,
                                                   reinterpret_cast<uint32_t *> (src.data ()),
                                                   src.stride);
-    pixman_image_t *d = pixman_image_create_bits (format (w.dest_ch), w.dest_w, w.dest_h,
+    pixman_image_t *d = pixman_image_create_bits (format (dest_alpha (w)), w.dest_w, w.dest_h,
                                                   reinterpret_cast<uint32_t *> (dest.data ()),
                                                   dest.stride);
     const double rx = double (w.src_w) / w.dest_w, ry = double (w.src_h) / w.dest_h;
@@ -144,6 +147,8 @@ const Work kW3b{4000, 3000, 3, 400, 300, 3, PIXOPS_INTERP_BILINEAR, false};
 const Work kW4{1920, 1080, 4, 3840, 2160, 4, PIXOPS_INTERP_NEAREST, false};
 const Work kW5n{1920, 1080, 4, 1920, 1080, 3, PIXOPS_INTERP_NEAREST, true};
 const Work kW5b{1920, 1080, 4, 1920, 1080, 3, PIXOPS_INTERP_BILINEAR, true};
+const Work kW5n4{1920, 1080, 4, 1920, 1080, 4, PIXOPS_INTERP_NEAREST, true, true};
+const Work kW5b4{1920, 1080, 4, 1920, 1080, 4, PIXOPS_INTERP_BILINEAR, true, true};
 const Work kW6{960, 540, 4, 1920, 1080, 4, PIXOPS_INTERP_BILINEAR, true};
 const Work kW7{1280, 720, 3, 1920, 1080, 3, PIXOPS_INTERP_HYPER, false};
 const Work kW8{3840, 2160, 4, 3840, 2160, 4, PIXOPS_INTERP_NEAREST, false};
@@ -164,6 +169,8 @@ void register_all ()
                                    {"W4_enlarge2x_rgba_nearest", kW4},
                                    {"W5_over_rgb_1x_nearest", kW5n},
                                    {"W5_over_rgb_1x_bilinear", kW5b},
+                                   {"W5_over_rgbx_1x_nearest", kW5n4},
+                                   {"W5_over_rgbx_1x_bilinear", kW5b4},
                                    {"W6_over_rgba_2x_bilinear", kW6},
                                    {"W7_enlarge1.5x_rgb_hyper", kW7},
                                    {"W8_rgba_1x_nearest", kW8}};
@@ -186,6 +193,8 @@ void register_all ()
         {"W4_enlarge2x_rgba_nearest", kW4, PixmanFilter::kNearest},
         {"W5_over_rgb_1x_nearest", kW5n, PixmanFilter::kNearest},
         {"W5_over_rgb_1x_bilinear", kW5b, PixmanFilter::kBilinear},
+        {"W5_over_rgbx_1x_nearest", kW5n4, PixmanFilter::kNearest},
+        {"W5_over_rgbx_1x_bilinear", kW5b4, PixmanFilter::kBilinear},
         {"W6_over_rgba_2x_bilinear", kW6, PixmanFilter::kBilinear},
         {"W7_enlarge1.5x_rgb_hyper", kW7, PixmanFilter::kCubic},
         {"W8_rgba_1x_nearest", kW8, PixmanFilter::kNearest}};

@@ -59,6 +59,22 @@ guchar *scale_line_22_33 (const int *weights, int, int, guchar *dest, std::int64
     return dest;
 }
 
+namespace {
+
+// The index of the only non-zero weight of a matrix when that weight is 65536, else -1.
+int full_tap (const int *m, int matrix) noexcept
+{
+    int tap = -1;
+    for (int k = 0; k < matrix; k++) {
+        if (m[k] == 0) continue;
+        if (tap != -1 || m[k] != fx::kOne) return -1;
+        tap = k;
+    }
+    return tap;
+}
+
+}  // namespace
+
 // 2 x 2 filter, RGBA over a 4-byte destination; divides by 2^24 and stores the source coverage.
 guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest, std::int64_t,
                                guchar *dest_end, int, int, const guchar *const *src,
@@ -67,6 +83,16 @@ guchar *composite_line_22_4a4 (const int *weights, int, int, guchar *dest, std::
 {
     TAMBA_RETURN_VAL_IF_FAIL (src_channels != 3, "src_channels != 3", dest);
     TAMBA_RETURN_VAL_IF_FAIL (src_has_alpha, "src_has_alpha", dest);
+    // A unit step with one full tap (scale 1 at full opacity) is the shifted blend of one source
+    // pixel per destination pixel, done in bulk.
+    if (const int tap = x_step == fx::kOne && dest < dest_end
+                            ? full_tap (weights + fx::phase (x) * 4, 4)
+                            : -1;
+        tap >= 0) {
+        const std::int64_t n = (dest_end - dest + 3) / 4;
+        kernel_table ().over_rgbx_shifted (dest, src[tap / 2] + (fx::pixel (x) + tap % 2) * 4, n);
+        return dest + n * 4;
+    }
     const guchar *src0 = src[0];
     const guchar *src1 = src[1];
     for (; dest < dest_end; dest += 4, x += x_step) {
@@ -114,17 +140,14 @@ guchar *composite_line_4a3 (const int *weights, int n_x, int n_y, guchar *dest,
                             guint32 color2) noexcept
 {
     const int nx = Taps ? Taps : n_x, matrix = Taps ? Taps * Taps : n_x * n_y;
-    if (x_step == fx::kOne && dest < dest_end) {
-        const int *m = weights + fx::phase (x) * matrix;
-        int tap = -1;
-        for (int k = 0; k < matrix && tap != -2; k++)
-            if (m[k] != 0) tap = tap == -1 && m[k] == fx::kOne ? k : -2;
-        if (tap >= 0) {
-            const std::int64_t n = (dest_end - dest + 2) / 3;
-            kernel_table ().over_rgb_truncated (
-                dest, src[tap / nx] + (fx::pixel (x) + tap % nx) * 4, n);
-            return dest + n * 3;
-        }
+    if (const int tap = x_step == fx::kOne && dest < dest_end
+                            ? full_tap (weights + fx::phase (x) * matrix, matrix)
+                            : -1;
+        tap >= 0) {
+        const std::int64_t n = (dest_end - dest + 2) / 3;
+        kernel_table ().over_rgb_truncated (dest, src[tap / nx] + (fx::pixel (x) + tap % nx) * 4,
+                                            n);
+        return dest + n * 3;
     }
     return composite_line<4, true, 3, false, Taps> (weights, n_x, n_y, dest, dest_x, dest_end,
                                                     dest_channels, dest_has_alpha, src,
@@ -136,23 +159,36 @@ guchar *composite_line_4a3 (const int *weights, int n_x, int n_y, guchar *dest,
 
 namespace {
 
-template <guchar (*Blend) (guint, guint, guint) noexcept>
-void over_rgb_run (guchar *dest, const guchar *src, std::int64_t n)
+template <guchar (*Blend) (guint, guint, guint) noexcept, int DestChannels = 3,
+          bool StoreAlpha = false>
+void over_run (guchar *dest, const guchar *src, std::int64_t n)
 {
-    for (std::int64_t k = 0; k < n; k++, dest += 3, src += 4)
+    for (std::int64_t k = 0; k < n; k++, dest += DestChannels, src += 4) {
         for (int ch = 0; ch < 3; ch++) dest[ch] = Blend (src[3], src[ch], dest[ch]);
+        if constexpr (StoreAlpha) dest[3] = src[3];
+    }
 }
 
 }  // namespace
 
 void over_rgb_rounded (guchar *dest, const guchar *src, std::int64_t n)
 {
-    over_rgb_run<kernels::blend_rounded> (dest, src, n);
+    over_run<kernels::blend_rounded> (dest, src, n);
 }
 
 void over_rgb_truncated (guchar *dest, const guchar *src, std::int64_t n)
 {
-    over_rgb_run<kernels::blend_truncated> (dest, src, n);
+    over_run<kernels::blend_truncated> (dest, src, n);
+}
+
+void over_rgbx_rounded (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_run<kernels::blend_rounded, 4> (dest, src, n);
+}
+
+void over_rgbx_shifted (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_run<kernels::blend_shifted, 4, true> (dest, src, n);
 }
 
 const PixopsLineFunc scale_line_22_33 = &kernels::scale_line_22_33;

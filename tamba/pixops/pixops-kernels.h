@@ -74,6 +74,13 @@ inline guchar blend_truncated (guint a, guint p, guint d) noexcept
     return guchar ((a * p + (255 - a) * d) / 255);
 }
 
+// The same sum divided by 256. composite_line_22_4a4 gives exactly this for a single tap of
+// weight 65536 over a 4-byte destination: it divides by 2^24 where the sum carries 65536.
+inline guchar blend_shifted (guint a, guint p, guint d) noexcept
+{
+    return guchar ((a * p + (255 - a) * d) >> 8);
+}
+
 // Compositing over the destination's own pixel.
 inline void write_composite (guchar *dest, bool dest_has_alpha, const Sums &s) noexcept
 {

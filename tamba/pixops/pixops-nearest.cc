@@ -131,10 +131,12 @@ inline void blend_over (guchar *d, const guchar *p, guint a0)
 template <int SrcChannels, bool SrcAlpha, int DestChannels, bool DestAlpha, bool FullOpacity>
 void composite_rows_at (const PixopsPass &pass, const Grid &grid, int overall_alpha)
 {
-    // RGBA over RGB at a unit step: the interior is consecutive pixels, blended in bulk.
-    constexpr bool kBulk = SrcAlpha && FullOpacity && DestChannels == 3;
+    // RGBA over an opaque destination at a unit step: the interior is consecutive pixels,
+    // blended in bulk.
+    constexpr bool kBulk = SrcAlpha && FullOpacity && !DestAlpha;
     const bool unit_step = grid.x_step == fx::kOne;
-    const PixopsRunFunc over = kernel_table ().over_rgb_rounded;
+    const PixopsRunFunc over = DestChannels == 3 ? kernel_table ().over_rgb_rounded
+                                                 : kernel_table ().over_rgbx_rounded;
     for (std::int64_t i = 0; i < grid.height; i++) {
         walk_row<SrcChannels, DestChannels> (
             pass, grid, source_row (pass, grid, i), dest_row (pass, i),

@@ -11,10 +11,13 @@
 
 namespace tamba::detail {
 
-// Blends n RGBA source pixels (4 bytes each, consecutive) over n RGB destination pixels
-// (3 bytes each) with the source's own alpha a:
+// Blends n RGBA source pixels (4 bytes each, consecutive) over n opaque destination pixels
+// with the source's own alpha a, channel by channel:
 //   rounded:   (a * p + (255 - a) * d) / 255 rounded to nearest (the nearest path),
-//   truncated: the same quotient truncated (a filter tap of full weight, see composite kernels).
+//   truncated: the same quotient truncated (a filter tap of full weight, see composite kernels),
+//   shifted:   the same sum divided by 256 (a full-weight tap of the 2 x 2 kernel onto 4 bytes).
+// The rgb runs write 3-byte pixels; the rgbx runs 4-byte ones, whose fourth byte the rounded
+// run leaves as it was and the shifted run sets to a.
 using PixopsRunFunc = void (*) (guchar *dest, const guchar *src, std::int64_t n);
 
 struct PixopsKernelTable {
@@ -23,6 +26,8 @@ struct PixopsKernelTable {
     PixopsLineFunc composite_line_22_4a4a;
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
+    PixopsRunFunc over_rgbx_rounded;
+    PixopsRunFunc over_rgbx_shifted;
 };
 
 // The table in use: the fastest one the CPU supports, chosen on first use.
@@ -37,6 +42,8 @@ void force_kernel_table (const PixopsKernelTable *table);
 // The scalar run kernels, and the vector variants (defined on x86-64 only).
 void over_rgb_rounded (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgb_truncated (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_rounded (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_shifted (guchar *dest, const guchar *src, std::int64_t n);
 namespace kernels {
 guchar *scale_line_22_33 (const int *weights, int n_x, int n_y, guchar *dest,
                           std::int64_t dest_x, guchar *dest_end, int dest_channels,
@@ -71,6 +78,8 @@ guchar *composite_line_22_4a4a_avx2 (const int *weights, int n_x, int n_y, gucha
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
 void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgb_truncated_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_shifted_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 }  // namespace kernels
 
 }  // namespace tamba::detail

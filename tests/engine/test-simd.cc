@@ -40,20 +40,44 @@ struct Forced {
     ~Forced () { force_kernel_table (nullptr); }
 };
 
-// The truncated blend is what the compositing arithmetic gives for one tap of weight 65536.
-TEST (RunKernels, TruncatedBlendIsTheSingleTapComposite)
+// The truncated and shifted blends are what the compositing kernels give for one tap of weight
+// 65536 over a 3- and a 4-byte destination.
+TEST (RunKernels, BlendsAreTheSingleTapComposites)
 {
+    std::vector<int> weights (16 * 4, 0);
+    for (int p = 0; p < 16; p++) weights[size_t (p) * 4] = 65536;
     for (guint a = 0; a < 256; a++)
-        for (guint p = 0; p < 256; p++)
+        for (guint p = 0; p < 256; p++) {
+            const guchar px[8] = {guchar (p), 0, 0, guchar (a), 0, 0, 0, 0};
+            const guchar *rows[2] = {px, px};
             for (guint d = 0; d < 256; d++) {
                 guchar composite[3] = {guchar (d), 0, 0};
                 kernels::write_composite (composite, false,
                                           {65536 * a * p, 0, 0, 65536 * a});
                 ASSERT_EQ (composite[0], kernels::blend_truncated (a, p, d)) << a << " " << p;
+                guchar over4[4] = {guchar (d), 0, 0, guchar (d)};
+                composite_line_22_4a4 (weights.data (), 2, 2, over4, 0, over4 + 4, 4, false, rows,
+                                       4, true, 0, 65536, 2, 0, 0, 0);
+                ASSERT_EQ (over4[0], kernels::blend_shifted (a, p, d)) << a << " " << p;
+                ASSERT_EQ (over4[3], a);
             }
+        }
 }
 
-// All 2^24 (alpha, colour, destination) triples, each in every channel and lane position.
+// Each run kernel of every table against the scalar one over all 2^24 (alpha, colour,
+// destination) triples, each in every channel and lane position.
+struct RunKernel {
+    const char *name;
+    PixopsRunFunc PixopsKernelTable::*run;
+    int dest_channels;
+};
+constexpr RunKernel kRunKernels[] = {
+    {"over_rgb_rounded", &PixopsKernelTable::over_rgb_rounded, 3},
+    {"over_rgb_truncated", &PixopsKernelTable::over_rgb_truncated, 3},
+    {"over_rgbx_rounded", &PixopsKernelTable::over_rgbx_rounded, 4},
+    {"over_rgbx_shifted", &PixopsKernelTable::over_rgbx_shifted, 4},
+};
+
 TEST (RunKernels, EveryTableMatchesTheScalarOneOnAllInputs)
 {
     constexpr int kPixels = 65536 + 3;  // a tail the vector loops leave to the scalar code
@@ -63,18 +87,17 @@ TEST (RunKernels, EveryTableMatchesTheScalarOneOnAllInputs)
         const guchar px[4] = {guchar (p), guchar (255 - p), guchar (p ^ 0x5a), guchar (a)};
         std::copy (px, px + 4, &src[size_t (i) * 4]);
     }
-    for (const PixopsKernelTable *t : vector_tables ()) {
-        const PixopsRunFunc pairs[2][2] = {{scalar ().over_rgb_rounded, t->over_rgb_rounded},
-                                           {scalar ().over_rgb_truncated, t->over_rgb_truncated}};
-        for (const auto &pair : pairs)
+    for (const PixopsKernelTable *t : vector_tables ())
+        for (const RunKernel &k : kRunKernels)
             for (int d = 0; d < 256; d++) {
-                std::vector<guchar> expected (kPixels * 3, guchar (d)), actual = expected;
-                pair[0] (expected.data (), src.data (), kPixels);
-                pair[1] (actual.data (), src.data (), kPixels);
+                std::vector<guchar> expected (size_t (kPixels) * size_t (k.dest_channels),
+                                              guchar (d)),
+                    actual = expected;
+                (scalar ().*k.run) (expected.data (), src.data (), kPixels);
+                (t->*k.run) (actual.data (), src.data (), kPixels);
                 ASSERT_EQ (first_difference (expected, actual), -1)
-                    << t->name << " destination " << d;
+                    << t->name << " " << k.name << " destination " << d;
             }
-    }
 }
 
 // A random 2 x 2 weight block: mostly bilinear-like non-negative weights summing to at most
@@ -197,7 +220,11 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
         const int src_stride = src_w * src_ch + uniform (0, 3);
         std::vector<guchar> src (size_t (src_stride) * src_h);
         for (auto &b : src) b = guchar (rng ());
-        const double sx = scales[uniform (0, 4)], sy = scales[uniform (0, 4)];
+        // Compositing often at scale 1, where the run kernels take over.
+        const auto scale = [&] {
+            return composite && uniform (0, 1) ? 1.0 : scales[uniform (0, 4)];
+        };
+        const double sx = scale (), sy = scale ();
         const int x0 = uniform (-4, 8), x1 = x0 + uniform (0, int (src_w * sx) + 8);
         const int y0 = uniform (-2, 2), y1 = y0 + uniform (0, 8);
         const int interp = uniform (0, 3), alpha = uniform (0, 1) ? 255 : uniform (0, 255);

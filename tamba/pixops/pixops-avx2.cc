@@ -1,6 +1,8 @@
 // AVX2 variants, used only when the CPU reports AVX2:
 // - the 2 x 2 RGB scaling kernel: the SSE2 arithmetic (see pixops-sse2.cc) on two pixels at
 //   once, one in each 128-bit half;
+// - scaling an opaque source with any filter size: the split-weight multiply-add of the 2 x 2
+//   kernel over four taps per step;
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
 //   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its four divisions as
 //   one double-precision division of four lanes.
@@ -8,9 +10,12 @@
 
 #include <immintrin.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "pixops/pixops-fixed.h"
+#include "pixops/pixops-kernels.h"
 #include "pixops/pixops-simd.h"
 #include "pixops/pixops-x86.h"
 
@@ -156,6 +161,126 @@ __attribute__ ((target ("avx2"))) guchar *composite_line_22_4a4a_avx2 (
                                           dest));
     return dest;
 }
+
+namespace {
+
+// Four consecutive taps of one filter row as two pairs, one in each 128-bit half: the 16 bytes
+// from the first tap, shuffled into 16-bit lanes (c c' per channel, for r, g, b, then two zero
+// lanes), where c is the first tap of the pair and c' the second.
+template <int SrcChannels>
+__attribute__ ((target ("avx2"))) inline __m256i tap_pairs (const guchar *q, __m256i order)
+{
+    return _mm256_shuffle_epi8 (
+        _mm256_broadcastsi128_si256 (_mm_loadu_si128 (reinterpret_cast<const __m128i *> (q))),
+        order);
+}
+
+template <int SrcChannels>
+__attribute__ ((target ("avx2"))) inline __m256i pair_order ()
+{
+    constexpr int c = SrcChannels;
+    return _mm256_setr_epi8 (0, -1, c, -1, 1, -1, c + 1, -1, 2, -1, c + 2, -1, -1, -1, -1, -1,
+                             2 * c, -1, 3 * c, -1, 2 * c + 1, -1, 3 * c + 1, -1, 2 * c + 2, -1,
+                             3 * c + 2, -1, -1, -1, -1, -1);
+}
+
+// The weights of one filter row's group of four taps in the lanes of tap_pairs, split as
+// w = 256 * hi + lo; taps past the row's last have weight 0.
+struct SplitGroup {
+    __m256i hi, lo;
+};
+
+// Weights of magnitude 2^23 or more have no 16-bit high half.
+bool split_fits (const int *weights, int count)
+{
+    constexpr int kLimit = 1 << 23;
+    for (int k = 0; k < count; k++)
+        if (weights[k] < -kLimit || weights[k] >= kLimit) return false;
+    return true;
+}
+
+__attribute__ ((target ("avx2"))) SplitGroup split_group (const int *row, int first, int n_x)
+{
+    short hi[4], lo[4];
+    for (int k = 0; k < 4; k++) {
+        const int w = first + k < n_x ? row[first + k] : 0;
+        hi[k] = short (w >> 8);
+        lo[k] = short (w & 255);
+    }
+    return {_mm256_setr_epi16 (hi[0], hi[1], hi[0], hi[1], hi[0], hi[1], 0, 0, hi[2], hi[3],
+                               hi[2], hi[3], hi[2], hi[3], 0, 0),
+            _mm256_setr_epi16 (lo[0], lo[1], lo[0], lo[1], lo[0], lo[1], 0, 0, lo[2], lo[3],
+                               lo[2], lo[3], lo[2], lo[3], 0, 0)};
+}
+
+}  // namespace
+
+// Scaling an opaque source (3 or 4 bytes a pixel) with an n_x x n_y filter: each filter row
+// takes ceil(n_x / 4) groups of four taps. Each group loads 16 bytes from its first tap, so a
+// pixel goes to the scalar kernel once that would read past the end of the source row, and so do
+// whole rows whose weights do not split into 16-bit halves.
+template <int SrcChannels, int DestChannels, bool DestAlpha>
+__attribute__ ((target ("avx2"))) guchar *scale_line_opaque_avx2 (
+    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t dest_x, guchar *dest_end,
+    int dest_channels, int dest_has_alpha, const guchar *const *src, int src_channels,
+    gboolean src_has_alpha, std::int64_t x, std::int64_t x_step, int src_width, int check_size,
+    guint32 color1, guint32 color2) noexcept
+{
+    const int groups = (n_x + 3) / 4, matrix = n_x * n_y;
+    // The split table costs about as much as 16 pixels, so short runs stay scalar.
+    const std::size_t entries = std::size_t (fx::kPhases) * std::size_t (n_y) * groups;
+    std::unique_ptr<SplitGroup, decltype (&std::free)> table (nullptr, &std::free);
+    if (dest_end - dest >= 16 * DestChannels && split_fits (weights, fx::kPhases * matrix))
+        table.reset (static_cast<SplitGroup *> (
+            std::aligned_alloc (alignof (SplitGroup), entries * sizeof (SplitGroup))));
+    if (table) {
+        for (int p = 0; p < fx::kPhases; p++)
+            for (int i = 0; i < n_y; i++)
+                for (int g = 0; g < groups; g++)
+                    table.get ()[(std::size_t (p) * n_y + i) * groups + g] =
+                        split_group (weights + p * matrix + i * n_x, 4 * g, n_x);
+        const __m256i order = pair_order<SrcChannels> ();
+        const __m128i round = _mm_set1_epi32 (0xffff);
+        const __m128i out_order =
+            _mm_setr_epi8 (2, 6, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+        // Bytes past a pixel's first tap that its last group reads.
+        const std::int64_t reach = SrcChannels * 4 * (groups - 1) + 16;
+        for (; dest < dest_end && SrcChannels * fx::pixel (x) + reach <=
+                                      std::int64_t (SrcChannels) * src_width;
+             dest += DestChannels, x += x_step) {
+            const SplitGroup *w = table.get () + std::size_t (fx::phase (x)) * n_y * groups;
+            const std::ptrdiff_t offset = SrcChannels * fx::pixel (x);
+            __m256i hi = _mm256_setzero_si256 (), lo = _mm256_setzero_si256 ();
+            for (int i = 0; i < n_y; i++) {
+                const guchar *q = src[i] + offset;
+                for (int g = 0; g < groups; g++, w++, q += 4 * SrcChannels) {
+                    const __m256i taps = tap_pairs<SrcChannels> (q, order);
+                    hi = _mm256_add_epi32 (hi, _mm256_madd_epi16 (taps, w->hi));
+                    lo = _mm256_add_epi32 (lo, _mm256_madd_epi16 (taps, w->lo));
+                }
+            }
+            // (r g b 0) sums of both halves, each 256 * hi + lo, then rounded up as the scalar
+            // kernel does: bits 16..23 of sum + 0xffff are the bytes.
+            const __m256i sums = _mm256_add_epi32 (_mm256_slli_epi32 (hi, 8), lo);
+            const __m128i sum = _mm_add_epi32 (
+                _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1)),
+                round);
+            int bytes = _mm_cvtsi128_si32 (_mm_shuffle_epi8 (sum, out_order));
+            if constexpr (DestAlpha) bytes |= int (0xff000000u);
+            std::memcpy (dest, &bytes, DestAlpha ? 4 : 3);
+        }
+    }
+    return scale_line<SrcChannels, false, DestChannels, DestAlpha, 0> (
+        weights, n_x, n_y, dest, dest_x, dest_end, dest_channels, dest_has_alpha, src,
+        src_channels, src_has_alpha, x, x_step, src_width, check_size, color1, color2);
+}
+
+const PixopsLineFunc scale_line_opaque_avx2_table[2][3] = {
+    {scale_line_opaque_avx2<3, 3, false>, scale_line_opaque_avx2<3, 4, false>,
+     scale_line_opaque_avx2<3, 4, true>},
+    {scale_line_opaque_avx2<4, 3, false>, scale_line_opaque_avx2<4, 4, false>,
+     scale_line_opaque_avx2<4, 4, true>},
+};
 
 __attribute__ ((target ("avx2"))) guchar *scale_line_22_33_avx2 (
     const int *weights, int n_x, int n_y, guchar *dest, std::int64_t dest_x, guchar *dest_end,

@@ -24,6 +24,9 @@ struct PixopsKernelTable {
     const char *name;
     PixopsLineFunc scale_line_22_33;
     PixopsLineFunc composite_line_22_4a4a;
+    // Scaling an opaque source with any filter, by [source has 4 channels][destination layout:
+    // 3, 4, 4 with alpha]; null where the table has no such kernel.
+    const PixopsLineFunc (*scale_line_opaque)[3];
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
     PixopsRunFunc over_rgbx_rounded;
@@ -74,6 +77,7 @@ guchar *composite_line_22_4a4a_avx2 (const int *weights, int n_x, int n_y, gucha
                                      int src_channels, gboolean src_has_alpha, std::int64_t x,
                                      std::int64_t x_step, int src_width, int check_size,
                                      guint32 color1, guint32 color2) noexcept;
+extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
 // For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
 void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);

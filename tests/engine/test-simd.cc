@@ -100,76 +100,102 @@ TEST (RunKernels, EveryTableMatchesTheScalarOneOnAllInputs)
             }
 }
 
-// A random 2 x 2 weight block: mostly bilinear-like non-negative weights summing to at most
-// 65536, sometimes arbitrary ones, including magnitudes the vector kernels must hand back.
-std::vector<int> random_block (std::mt19937 &rng)
+// A random weight block of 16 phases of n weights: mostly bilinear-like non-negative weights
+// summing to at most 65536, sometimes arbitrary ones, including magnitudes the vector kernels
+// must hand back.
+std::vector<int> random_block (std::mt19937 &rng, int n)
 {
-    std::vector<int> w (16 * 4);
+    std::vector<int> w (size_t (16 * n));
     const int kind = int (rng () % 4);
     for (int p = 0; p < 16; p++) {
         int rest = 65536;
-        for (int k = 0; k < 4; k++) {
+        for (int k = 0; k < n; k++) {
             int v;
-            if (kind == 0) v = k == 3 ? rest : int (rng () % unsigned (rest + 1));
+            if (kind == 0) v = k == n - 1 ? rest : int (rng () % unsigned (rest + 1));
             else if (kind == 1) v = int (rng () % (1u << 24)) - (1 << 23);
             else if (kind == 2) v = int (rng ());
-            else v = (p + k) % 4 == 0 ? 65536 : 0;
+            else v = (p + k) % n == 0 ? 65536 : 0;
             rest -= kind == 0 ? v : 0;
-            w[size_t (p * 4 + k)] = v;
+            w[size_t (p * n + k)] = v;
         }
     }
     return w;
 }
 
-// The 2 x 2 line kernels that have vector variants: the scaling one from RGB to RGB and the
-// compositing one from RGBA over RGBA.
+// The line kernels that have vector variants, and what they get: the 2 x 2 scaling one from RGB
+// to RGB, the 2 x 2 compositing one from RGBA over RGBA, and scaling an opaque source with a
+// filter of any size (taps 0: random n_x and n_y) onto each destination layout.
 struct LineKernel {
     const char *name;
-    PixopsLineFunc PixopsKernelTable::*line;
-    int channels;  // source and destination alike
-    bool alpha;
-};
-constexpr LineKernel kLineKernels[] = {
-    {"scale_line_22_33", &PixopsKernelTable::scale_line_22_33, 3, false},
-    {"composite_line_22_4a4a", &PixopsKernelTable::composite_line_22_4a4a, 4, true},
+    PixopsLineFunc (*of) (const PixopsKernelTable &);
+    int src_channels, dest_channels;
+    bool src_alpha, dest_alpha;
+    int taps;
 };
 
-TEST (LineKernels22, EveryTableMatchesTheScalarOneOnRandomRows)
+template <int Src, int Dest, bool DestAlpha>
+PixopsLineFunc opaque_of (const PixopsKernelTable &t)
+{
+    return t.scale_line_opaque ? t.scale_line_opaque[Src - 3][Dest == 3 ? 0 : DestAlpha ? 2 : 1]
+                               : scale_line_for (Dest, DestAlpha, Src, false);
+}
+
+constexpr LineKernel kLineKernels[] = {
+    {"scale_line_22_33", [] (const PixopsKernelTable &t) { return t.scale_line_22_33; }, 3, 3,
+     false, false, 2},
+    {"composite_line_22_4a4a",
+     [] (const PixopsKernelTable &t) { return t.composite_line_22_4a4a; }, 4, 4, true, true, 2},
+    {"scale 3 -> 3", opaque_of<3, 3, false>, 3, 3, false, false, 0},
+    {"scale 3 -> 4", opaque_of<3, 4, false>, 3, 4, false, false, 0},
+    {"scale 3 -> 4a", opaque_of<3, 4, true>, 3, 4, false, true, 0},
+    {"scale 4 -> 3", opaque_of<4, 3, false>, 4, 3, false, false, 0},
+    {"scale 4 -> 4", opaque_of<4, 4, false>, 4, 4, false, false, 0},
+    {"scale 4 -> 4a", opaque_of<4, 4, true>, 4, 4, false, true, 0},
+};
+
+TEST (LineKernels, EveryTableMatchesTheScalarOneOnRandomRows)
 {
     std::mt19937 rng (20261206);
     for (const LineKernel &k : kLineKernels)
-        for (int round = 0; round < 4000; round++) {
-            const std::vector<int> w = random_block (rng);
-            const int src_width = 2 + int (rng () % 40);
+        for (int round = 0; round < 3000; round++) {
+            const int n_x = k.taps ? k.taps : 1 + int (rng () % 12);
+            const int n_y = k.taps ? k.taps : 1 + int (rng () % 5);
+            const std::vector<int> w = random_block (rng, n_x * n_y);
+            const int src_width = n_x + 1 + int (rng () % 60);
             // Every other round only 0 and 255, so that transparent sums and empty destinations
             // (a zero compositing weight) occur too.
             const bool extremes = round % 2 == 1;
             const auto byte = [&] { return guchar (extremes ? (rng () & 1) * 255 : rng ()); };
-            std::vector<guchar> row0 (size_t (src_width) * size_t (k.channels)),
-                row1 (row0.size ());
-            for (auto &b : row0) b = byte ();
-            for (auto &b : row1) b = byte ();
-            const guchar *src[2] = {row0.data (), row1.data ()};
-            // Every pixel's two columns lie inside the row, as the driver guarantees.
+            // Rows of exactly their width, so that the sanitizer sees any read past one.
+            std::vector<std::vector<guchar>> rows (static_cast<size_t> (n_y));
+            std::vector<const guchar *> src;
+            for (auto &row : rows) {
+                row.resize (size_t (src_width) * size_t (k.src_channels));
+                for (auto &b : row) b = byte ();
+                src.push_back (row.data ());
+            }
+            // Every pixel's n_x columns lie inside the row, as the driver guarantees.
             const std::int64_t x_step = 4096 + std::int64_t (rng () % (3 * 65536));
             const std::int64_t x0 = std::int64_t (rng () % 65536);
-            const std::int64_t last = (std::int64_t (src_width - 1) << 16) - 1;
+            const std::int64_t last = (std::int64_t (src_width - n_x + 1) << 16) - 1;
             const int pixels = last < x0 ? 0 : int ((last - x0) / x_step) + 1;
-            const int run_bytes = pixels * k.channels;
+            const int run_bytes = pixels * k.dest_channels;
             std::vector<guchar> expected (size_t (run_bytes) + 8);  // guard bytes past the run
             for (auto &b : expected) b = byte ();
             const auto run = [&] (PixopsLineFunc f, guchar *dest) {
-                return f (w.data (), 2, 2, dest, 0, dest + run_bytes, k.channels, k.alpha, src,
-                          k.channels, k.alpha, x0, x_step, src_width, 0, 0, 0) -
+                return f (w.data (), n_x, n_y, dest, 0, dest + run_bytes, k.dest_channels,
+                          k.dest_alpha, src.data (), k.src_channels, k.src_alpha, x0, x_step,
+                          src_width, 0, 0, 0) -
                        dest;
             };
             const std::vector<guchar> start = expected;
-            const auto written = run (scalar ().*k.line, expected.data ());
+            const auto written = run (k.of (scalar ()), expected.data ());
             for (const PixopsKernelTable *t : vector_tables ()) {
                 std::vector<guchar> actual = start;
-                ASSERT_EQ (run (t->*k.line, actual.data ()), written) << t->name;
+                ASSERT_EQ (run (k.of (*t), actual.data ()), written) << t->name;
                 ASSERT_EQ (first_difference (expected, actual), -1)
-                    << k.name << " " << t->name << " round " << round;
+                    << k.name << " " << t->name << " round " << round << " taps " << n_x << "x"
+                    << n_y;
             }
         }
 }
@@ -204,33 +230,34 @@ TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
 }
 #endif
 
-// Whole requests through the engine with each table forced, against the scalar table: enlarging
-// RGB (the 2 x 2 kernel) and RGBA over each destination layout at unit and other steps (the
-// compositing kernels and the run kernels).
+// Whole requests through the engine with each table forced, against the scalar table: scaling
+// opaque sources and compositing RGBA, onto each destination layout, at unit and other steps.
 TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
 {
     std::mt19937 rng (7);
     const auto uniform = [&] (int lo, int hi) {
         return lo + int (rng () % unsigned (hi - lo + 1));
     };
-    const double scales[] = {1.0, 2.0, 1.5, 3.0, 0.5};
+    const double scales[] = {1.0, 2.0, 1.5, 3.0, 0.5, 0.2};
     for (int round = 0; round < 900; round++) {
         const bool composite = round % 2 == 1;
-        const int src_ch = composite ? 4 : 3, src_w = uniform (1, 70), src_h = uniform (1, 6);
+        // Scaling rounds take an opaque source of 3 or 4 bytes a pixel.
+        const int src_ch = composite || round % 4 == 2 ? 4 : 3;
+        const int src_w = uniform (1, 70), src_h = uniform (1, 6);
         const int src_stride = src_w * src_ch + uniform (0, 3);
         std::vector<guchar> src (size_t (src_stride) * src_h);
         for (auto &b : src) b = guchar (rng ());
         // Compositing often at scale 1, where the run kernels take over.
         const auto scale = [&] {
-            return composite && uniform (0, 1) ? 1.0 : scales[uniform (0, 4)];
+            return composite && uniform (0, 1) ? 1.0 : scales[uniform (0, 5)];
         };
         const double sx = scale (), sy = scale ();
         const int x0 = uniform (-4, 8), x1 = x0 + uniform (0, int (src_w * sx) + 8);
         const int y0 = uniform (-2, 2), y1 = y0 + uniform (0, 8);
         const int interp = uniform (0, 3), alpha = uniform (0, 1) ? 255 : uniform (0, 255);
-        // Compositing rounds go over RGB, RGB with a fourth byte, and RGBA in turn.
-        const int dest_ch = composite && round % 3 != 0 ? 4 : 3;
-        const bool dest_alpha = composite && round % 3 == 2;
+        // Each operation writes RGB, RGB with a fourth byte, and RGBA in turn.
+        const int dest_ch = round % 3 != 0 ? 4 : 3;
+        const bool dest_alpha = round % 3 == 2;
         const int stride = (x1 - x0) * dest_ch + uniform (0, 3);
         std::vector<guchar> start (size_t (stride) * size_t (y1 - y0) + 1);
         for (auto &b : start) b = guchar (rng ());
@@ -243,8 +270,9 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
                                   src_w, src_h, src_stride, 4, true, sx, sy,
                                   PixopsInterpType (interp), alpha);
             else
-                pixops_scale (dest.data (), x0, y0, x1, y1, stride, 3, false, src.data (), src_w,
-                              src_h, src_stride, 3, false, sx, sy, PixopsInterpType (interp));
+                pixops_scale (dest.data (), x0, y0, x1, y1, stride, dest_ch, dest_alpha,
+                              src.data (), src_w, src_h, src_stride, src_ch, false, sx, sy,
+                              PixopsInterpType (interp));
             return dest;
         };
         const std::vector<guchar> expected = run (&scalar ());

@@ -1,6 +1,6 @@
-// Engine workloads W1..W8, each run by tamba and, in the same process, by the peers that have a
-// comparable operation. Reports destination megapixels per second and, at the end, a table with
-// the ratio of tamba's rate to the fastest peer's.
+// Engine workloads W1..W8 and W10, each run by tamba and, in the same process, by the peers that
+// have a comparable operation. Reports destination megapixels per second and, at the end, a
+// table with the ratio of tamba's rate to the fastest peer's.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -152,6 +152,9 @@ const Work kW5b4{1920, 1080, 4, 1920, 1080, 4, PIXOPS_INTERP_BILINEAR, true, tru
 const Work kW6{960, 540, 4, 1920, 1080, 4, PIXOPS_INTERP_BILINEAR, true};
 const Work kW7{1280, 720, 3, 1920, 1080, 3, PIXOPS_INTERP_HYPER, false};
 const Work kW8{3840, 2160, 4, 3840, 2160, 4, PIXOPS_INTERP_NEAREST, false};
+// Icon-sized RGBA scalings, one call per iteration, where building the filter weighs most.
+const Work kW10h{48, 48, 4, 16, 16, 4, PIXOPS_INTERP_HYPER, false};
+const Work kW10b{16, 16, 4, 64, 64, 4, PIXOPS_INTERP_BILINEAR, false};
 
 void register_all ()
 {
@@ -173,7 +176,9 @@ void register_all ()
                                    {"W5_over_rgbx_1x_bilinear", kW5b4},
                                    {"W6_over_rgba_2x_bilinear", kW6},
                                    {"W7_enlarge1.5x_rgb_hyper", kW7},
-                                   {"W8_rgba_1x_nearest", kW8}};
+                                   {"W8_rgba_1x_nearest", kW8},
+                                   {"W10_icon_48to16_rgba_hyper", kW10h},
+                                   {"W10_icon_16to64_rgba_bilinear", kW10b}};
     for (const Entry &e : tamba_entries) {
         const Work w = e.work;
         add (std::string (e.name) + "/tamba", [w] (benchmark::State &s) { tamba_run (s, w); });
@@ -218,7 +223,9 @@ void register_all ()
         {"W3_reduce10x_rgb_bilinear", kW3b, cv::INTER_AREA},
         {"W4_enlarge2x_rgba_nearest", kW4, cv::INTER_NEAREST},
         {"W7_enlarge1.5x_rgb_hyper", kW7, cv::INTER_CUBIC},
-        {"W8_rgba_1x_nearest", kW8, cv::INTER_NEAREST}};
+        {"W8_rgba_1x_nearest", kW8, cv::INTER_NEAREST},
+        {"W10_icon_48to16_rgba_hyper", kW10h, cv::INTER_CUBIC},
+        {"W10_icon_16to64_rgba_bilinear", kW10b, cv::INTER_LINEAR}};
     for (const OpencvEntry &e : opencv_entries) {
         const Work w = e.work;
         const int interpolation = e.interpolation;

@@ -1,5 +1,6 @@
 // Filters and weight tables: for each of the 16 x 16 sub-pixel phases, the matrix of integer
 // weights that the kernels multiply the source taps by.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -26,14 +27,25 @@ double box_overlap (int k, double f, double s)
 // Fills the table phase by phase: weight_of (fx, fy, i, j) gives the unrounded weight of tap
 // (i, j), already multiplied by 65536, the scales and the opacity.
 template <typename WeightOf>
-void fill_table (PixopsFilter *filter, double overall_alpha, WeightOf &&weight_of)
+void fill_table (PixopsFilter *filter, double overall_alpha, const PixopsReach *reach,
+                 WeightOf &&weight_of)
 {
     const int n = filter->n_x * filter->n_y;
-    filter->weights = static_cast<int *> (g_malloc (sizeof (int) * fx::kPhases * fx::kPhases *
-                                                    std::size_t (n)));
+    const std::size_t bytes = sizeof (int) * fx::kPhases * fx::kPhases * std::size_t (n);
+    unsigned x_phases = 0xffff, y_phases = 0xffff;
+    if (reach) {
+        x_phases = phases_reached (reach->x_start + pixops_scaled_offset (filter->x_offset),
+                                   reach->x_step, reach->width);
+        y_phases = phases_reached (reach->y_start + pixops_scaled_offset (filter->y_offset),
+                                   reach->y_step, reach->height);
+    }
+    const bool all = x_phases == 0xffff && y_phases == 0xffff;
+    filter->weights = static_cast<int *> (all ? g_malloc (bytes) : g_malloc0 (bytes));
     for (int p = 0; p < fx::kPhases; p++) {
+        if (!((y_phases >> p) & 1)) continue;
         const double fy = p * 0.0625;
         for (int q = 0; q < fx::kPhases; q++) {
+            if (!((x_phases >> q) & 1)) continue;
             const double fx = q * 0.0625;
             int *pixel_weights = filter->weights + std::size_t (p * fx::kPhases + q) * n;
             int total = 0;
@@ -49,6 +61,24 @@ void fill_table (PixopsFilter *filter, double overall_alpha, WeightOf &&weight_o
 }
 
 }  // namespace
+
+std::int64_t pixops_scaled_offset (double offset)
+{
+    return std::int64_t (std::floor (offset * 65536.0));
+}
+
+unsigned phases_reached (std::int64_t pos0, std::int64_t step, std::int64_t count)
+{
+    // Phases repeat once k * step is a multiple of 65536.
+    const int step_zeros = step == 0 ? fx::kShift : std::min (fx::kShift, __builtin_ctzll (
+                                                                             std::uint64_t (step)));
+    const std::int64_t period = std::int64_t (1) << (fx::kShift - step_zeros);
+    unsigned phases = 0;
+    std::int64_t pos = pos0;
+    for (std::int64_t k = 0; k < std::min (count, period) && phases != 0xffff; k++, pos += step)
+        phases |= 1u << fx::phase (pos);
+    return phases;
+}
 
 int tile_taps (double scale) { return int (std::ceil (1 / scale + 1)); }
 
@@ -78,13 +108,13 @@ void correct_total (int *weights, int n_x, int n_y, int total, double overall_al
 }
 
 void tile_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                        double overall_alpha)
+                        double overall_alpha, const PixopsReach *reach)
 {
     filter->n_x = tile_taps (x_scale);
     filter->n_y = tile_taps (y_scale);
     filter->x_offset = 0.0;
     filter->y_offset = 0.0;
-    fill_table (filter, overall_alpha, [&] (double fx, double fy, int i, int j) {
+    fill_table (filter, overall_alpha, reach, [&] (double fx, double fy, int i, int j) {
         const double th = box_overlap (i, fy, y_scale);
         const double tw = box_overlap (j, fx, x_scale);
         return tw * 65536 * x_scale * th * y_scale * overall_alpha;
@@ -92,7 +122,7 @@ void tile_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
 }
 
 void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                                 double overall_alpha)
+                                 double overall_alpha, const PixopsReach *reach)
 {
     filter->n_x = bilinear_fast_taps (x_scale);
     filter->n_y = bilinear_fast_taps (y_scale);
@@ -112,7 +142,7 @@ void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_
         }
     };
     double last_fx = -1, last_fy = -1;
-    fill_table (filter, overall_alpha, [&] (double fx, double fy, int i, int j) {
+    fill_table (filter, overall_alpha, reach, [&] (double fx, double fy, int i, int j) {
         if (fx != last_fx) fill_axis (x_weights, last_fx = fx, x_scale);
         if (fy != last_fy) fill_axis (y_weights, last_fy = fy, y_scale);
         return x_weights[std::size_t (j)] * 65536 * x_scale * y_weights[std::size_t (i)] *
@@ -146,13 +176,13 @@ double bilinear_quadrant (double bx0, double bx1, double by0, double by1)
 }
 
 void bilinear_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                            double overall_alpha)
+                            double overall_alpha, const PixopsReach *reach)
 {
     filter->n_x = hyper_taps (x_scale);
     filter->n_y = hyper_taps (y_scale);
     filter->x_offset = -1.0;
     filter->y_offset = -1.0;
-    fill_table (filter, overall_alpha, [&] (double fx, double fy, int i, int j) {
+    fill_table (filter, overall_alpha, reach, [&] (double fx, double fy, int i, int j) {
         const double x_end = fx + 1 / x_scale;
         const double y_end = fy + 1 / y_scale;
         // Falling and rising halves of the tent around the tap's centre, in both directions.

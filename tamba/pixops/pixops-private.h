@@ -27,13 +27,43 @@ int tile_taps (double scale);
 int bilinear_fast_taps (double scale);
 int hyper_taps (double scale);
 
+// Where a pass samples the source: destination column k (0 <= k < width) at the 16.16
+// position x_start + k * x_step plus the filter's offset, and rows likewise.
+struct PixopsReach {
+    std::int64_t x_start, x_step, width;
+    std::int64_t y_start, y_step, height;
+};
+
+// The filter's offset as the 16.16 amount the driver adds to every position.
+std::int64_t pixops_scaled_offset (double offset);
+
+// Bit p set when some pos0 + k * step (0 <= k < count) has phase p.
+unsigned phases_reached (std::int64_t pos0, std::int64_t step, std::int64_t count);
+
 // The builders fill every field of filter; the table comes from g_malloc, freed with g_free.
+// Given a reach, only the phase matrices that pass samples are computed and the others are 0;
+// without one, all of them.
 void tile_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                        double overall_alpha);
+                        double overall_alpha, const PixopsReach *reach);
 void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                                 double overall_alpha);
+                                 double overall_alpha, const PixopsReach *reach);
 void bilinear_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
-                            double overall_alpha);
+                            double overall_alpha, const PixopsReach *reach);
+inline void tile_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                               double overall_alpha)
+{
+    tile_make_weights (filter, x_scale, y_scale, overall_alpha, nullptr);
+}
+inline void bilinear_make_fast_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                                        double overall_alpha)
+{
+    bilinear_make_fast_weights (filter, x_scale, y_scale, overall_alpha, nullptr);
+}
+inline void bilinear_make_weights (PixopsFilter *filter, double x_scale, double y_scale,
+                                   double overall_alpha)
+{
+    bilinear_make_weights (filter, x_scale, y_scale, overall_alpha, nullptr);
+}
 double bilinear_quadrant (double bx0, double bx1, double by0, double by1);
 // Brings one matrix's sum to (int)(overall_alpha * 65536 + 0.5).
 void correct_total (int *weights, int n_x, int n_y, int total, double overall_alpha);

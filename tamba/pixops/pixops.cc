@@ -53,8 +53,8 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
 
     // Positions are 64-bit: the same bits as the 16.16 arithmetic wherever that does not
     // overflow, and correct for sources wider or taller than 32767 pixels.
-    const std::int64_t scaled_x_offset = std::int64_t (std::floor (filter->x_offset * 65536.0));
-    const std::int64_t scaled_y_offset = std::int64_t (std::floor (filter->y_offset * 65536.0));
+    const std::int64_t scaled_x_offset = pixops_scaled_offset (filter->x_offset);
+    const std::int64_t scaled_y_offset = pixops_scaled_offset (filter->y_offset);
     // A scaled column X with X * x_step < run_end_x has all its taps inside the source row.
     const std::int64_t run_end_x =
         ((std::int64_t (pass.src_width) - n_x + 1) << fx::kShift) - scaled_x_offset;
@@ -167,7 +167,7 @@ const char *refusal (PixopsOp op, const PixopsPass &pass, int interp_type, int o
     return nullptr;
 }
 
-using Builder = void (*) (PixopsFilter *, double, double, double);
+using Builder = void (*) (PixopsFilter *, double, double, double, const PixopsReach *);
 
 struct FilterKind {
     Builder build;
@@ -203,8 +203,15 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
         pass.scale_y *= f.y;
     }
 
+    // Only the phases this pass samples: small destinations need few of the 256 matrices.
+    const std::int64_t x_step = pixops_step (pass.scale_x), y_step = pixops_step (pass.scale_y);
+    const PixopsReach reach{
+        pass.render_x0 * x_step, x_step,
+        std::max<std::int64_t> (0, std::int64_t (pass.render_x1) - pass.render_x0),
+        pass.render_y0 * y_step, y_step,
+        std::max<std::int64_t> (0, std::int64_t (pass.render_y1) - pass.render_y0)};
     PixopsFilter filter{};
-    kind.build (&filter, pass.scale_x, pass.scale_y, opacity);
+    kind.build (&filter, pass.scale_x, pass.scale_y, opacity, &reach);
     const PixopsKernels k = select_kernels (op, filter.n_x, filter.n_y, pass.dest_channels,
                                             pass.dest_has_alpha, pass.src_channels,
                                             pass.src_has_alpha);

@@ -1,4 +1,5 @@
-// Weight tables: the documented matrices, the totals, and the correction of the totals.
+// Weight tables: the documented matrices, the totals, the correction of the totals, and the
+// phases a pass reaches.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -133,6 +134,65 @@ TEST (FilterTotals, CorrectTotal)
         std::vector<int> w = c.weights;
         correct_total (w.data (), int (w.size ()), 1, c.total, c.alpha);
         EXPECT_EQ (w, c.expected);
+    }
+}
+
+TEST (FilterReach, PhasesOfAPassesPositions)
+{
+    struct Case {
+        std::int64_t pos0, step, count;
+        unsigned expected;
+    };
+    const Case cases[] = {
+        {-24576, 16384, 64, 0x4444},   // bilinear 4x: phases 2, 6, 10, 14
+        {-65536, 196608, 16, 0x0001},  // hyper to a third: phase 0 only
+        {-1, 65536, 1000, 0x8000},     // one position left of pixel 0, unit step
+        {0, 4096, 3, 0x0007},          // fewer positions than phases
+        {0, 4096, 0, 0x0000},          // an empty pass reaches nothing
+        {12345, 1, 70000, 0xffff},
+        {4096 * 5, 4096 * 3, 1 << 20, 0xffff},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ (phases_reached (c.pos0, c.step, c.count), c.expected)
+            << c.pos0 << " + k * " << c.step;
+}
+
+// A table built for a reach holds the full table's matrices where the pass samples, zeros
+// elsewhere.
+TEST (FilterReach, ReachedMatricesMatchTheFullTable)
+{
+    using ReachBuilder = void (*) (PixopsFilter *, double, double, double, const PixopsReach *);
+    struct Case {
+        ReachBuilder builder;
+        double sx, sy;
+        PixopsReach reach;
+    };
+    const Case cases[] = {
+        {bilinear_make_weights, 1 / 3.0, 1 / 3.0, {0, 196608, 16, 0, 196608, 16}},
+        {bilinear_make_fast_weights, 4, 4, {0, 16384, 64, 16384 * 3, 16384, 5}},
+        {bilinear_make_fast_weights, 1.5, 0.75, {-43690, 43690, 7, 0, 87381, 9}},
+        {tile_make_weights, 0.6, 2, {65536 * 5, 109226, 40, 0, 32768, 1}},
+    };
+    for (const Case &c : cases) {
+        PixopsFilter full{}, part{};
+        c.builder (&full, c.sx, c.sy, 0.8, nullptr);
+        c.builder (&part, c.sx, c.sy, 0.8, &c.reach);
+        const unsigned xs = phases_reached (c.reach.x_start + pixops_scaled_offset (full.x_offset),
+                                            c.reach.x_step, c.reach.width);
+        const unsigned ys = phases_reached (c.reach.y_start + pixops_scaled_offset (full.y_offset),
+                                            c.reach.y_step, c.reach.height);
+        ASSERT_NE (xs & ys, 0xffffu);
+        const int n = full.n_x * full.n_y;
+        for (int p = 0; p < 16; p++)
+            for (int q = 0; q < 16; q++) {
+                const bool reached = (ys >> p & 1) && (xs >> q & 1);
+                for (int k = 0; k < n; k++)
+                    ASSERT_EQ (part.weights[(p * 16 + q) * n + k],
+                               reached ? full.weights[(p * 16 + q) * n + k] : 0)
+                        << "scale " << c.sx << " phase " << p << "," << q;
+            }
+        g_free (full.weights);
+        g_free (part.weights);
     }
 }
 

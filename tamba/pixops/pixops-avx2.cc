@@ -3,9 +3,10 @@
 //   once, one in each 128-bit half;
 // - scaling an opaque source with any filter size: the split-weight multiply-add of the 2 x 2
 //   kernel over four taps per step;
+// - scaling RGBA with any filter size, its divisions as in the compositing kernel below;
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
-//   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its four divisions as
-//   one double-precision division of four lanes.
+//   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its divisions exact in
+//   vector lanes (see quotients).
 #if defined(__x86_64__)
 
 #include <immintrin.h>
@@ -53,16 +54,81 @@ __attribute__ ((target ("avx2"))) inline __m256d to_double (__m128i v)
 
 // num / den truncated, lane by lane, for integers 0 <= num < 2^32 and 0 < den < 2^32 given as
 // doubles. Both are exact and below 2^53, so the correctly rounded quotient never reaches the
-// next integer: its truncation is the integer quotient. (A reciprocal shared by four pixels with
-// an exact correction measured slower than this one division per pixel.) Shifted down by 2^31,
-// exact for an integer below 2^32, it converts without overflow, and its low bits are those of
-// the unsigned quotient.
+// next integer: its truncation is the integer quotient. Shifted down by 2^31, exact for an
+// integer below 2^32, it converts without overflow, and its low bits are those of the unsigned
+// quotient.
 __attribute__ ((target ("avx2"))) inline __m128i divide (__m256d num, __m256d den)
 {
     const __m256d t =
         _mm256_round_pd (_mm256_div_pd (num, den), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     return _mm_xor_si128 (_mm256_cvttpd_epi32 (_mm256_sub_pd (t, _mm256_set1_pd (2147483648.0))),
                           _mm_set1_epi32 (int (0x80000000u)));
+}
+
+// Unsigned 32-bit lanes as floats, rounded once: both 16-bit halves convert exactly.
+__attribute__ ((target ("avx2"))) inline __m256 to_float (__m256i v)
+{
+    const __m256 hi = _mm256_cvtepi32_ps (_mm256_srli_epi32 (v, 16));
+    const __m256 lo = _mm256_cvtepi32_ps (_mm256_and_si256 (v, _mm256_set1_epi32 (0xffff)));
+    return _mm256_add_ps (_mm256_mul_ps (hi, _mm256_set1_ps (65536.0f)), lo);
+}
+
+// num / den truncated in eight unsigned 32-bit lanes (den > 0). When every den is below 2^30
+// and every quotient below 2^19 (the sums of real filters: quotients up to 256), the
+// single-precision quotient is within 1/4 of the exact one, so its truncation t is off by at
+// most one; the remainder num - t * den, exact in wrapping 32-bit arithmetic because its true
+// value lies in (-2^30, 2^31), corrects it. Other lanes take the double-precision division.
+__attribute__ ((target ("avx2"))) inline __m256i quotients (__m256i num, __m256i den)
+{
+    const __m256 q = _mm256_div_ps (to_float (num), to_float (den));
+    const __m256i outside =
+        _mm256_or_si256 (_mm256_srli_epi32 (den, 30),
+                         _mm256_castps_si256 (_mm256_cmp_ps (q, _mm256_set1_ps (524288.0f),
+                                                             _CMP_GE_OQ)));
+    if (!_mm256_testz_si256 (outside, outside)) {
+        const __m128i lo = divide (to_double (_mm256_castsi256_si128 (num)),
+                                   to_double (_mm256_castsi256_si128 (den)));
+        const __m128i hi = divide (to_double (_mm256_extracti128_si256 (num, 1)),
+                                   to_double (_mm256_extracti128_si256 (den, 1)));
+        return _mm256_inserti128_si256 (_mm256_castsi128_si256 (lo), hi, 1);
+    }
+    const __m256i t = _mm256_cvttps_epi32 (q);
+    const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, den));
+    // The compare masks are -1: add one where rem >= den, take one where rem < 0.
+    return _mm256_add_epi32 (
+        _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, _mm256_sub_epi32 (den,
+                                                                         _mm256_set1_epi32 (1)))),
+        _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
+}
+
+// Writes one or two pixels (one per 128-bit half of num) whose alpha lane holds the divisor of
+// their colour lanes: the colours divide by it, the alpha lane by AlphaDivisor, and a zero
+// divisor gives a transparent black pixel (dividing by 1 instead).
+template <int AlphaDivisor>
+__attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m256i num,
+                                                               bool two)
+{
+    const __m256i w = _mm256_shuffle_epi32 (num, 0xff);
+    const __m256i den =
+        _mm256_max_epu32 (_mm256_blend_epi32 (w, _mm256_set1_epi32 (AlphaDivisor), 0x88),
+                          _mm256_set1_epi32 (1));
+    const __m256i empty = _mm256_cmpeq_epi32 (w, _mm256_setzero_si256 ());
+    const __m256i q = _mm256_andnot_si256 (empty, quotients (num, den));
+    const __m256i low_bytes =
+        _mm256_setr_epi8 (0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
+                          12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i bytes = _mm256_shuffle_epi8 (q, low_bytes);
+    const int first = _mm256_cvtsi256_si32 (bytes);
+    std::memcpy (dest, &first, 4);
+    if (two) {
+        const int second = _mm_cvtsi128_si32 (_mm256_extracti128_si256 (bytes, 1));
+        std::memcpy (dest + 4, &second, 4);
+    }
+}
+
+__attribute__ ((target ("avx2"))) inline __m256i pixel_pair (__m128i first, __m128i second)
+{
+    return _mm256_inserti128_si256 (_mm256_castsi128_si256 (first), second, 1);
 }
 
 // One phase's 2 x 2 weights, each repeated over the four channel lanes of its tap: (upper left,
@@ -112,35 +178,18 @@ __attribute__ ((target ("avx2"))) inline __m128i dividends (const AlphaPhase &w,
                                                                 0x8)));
 }
 
-// Writes the pixel whose dividends are num: the colours divide by the divisor w in the alpha
-// lane, the alpha by 0xff00, and a zero divisor gives a transparent black pixel (dividing by 1
-// instead, so that no lane divides by zero).
-__attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m128i num)
-{
-    const __m256d n = to_double (num);
-    const __m256d den = _mm256_max_pd (
-        _mm256_blend_pd (_mm256_permute4x64_pd (n, 0xff), _mm256_set1_pd (65280.0), 0x8),
-        _mm256_set1_pd (1.0));
-    const __m128i empty = _mm_cmpeq_epi32 (_mm_shuffle_epi32 (num, 0xff), _mm_setzero_si128 ());
-    const __m128i q = _mm_andnot_si128 (empty, divide (n, den));
-    const __m128i low_bytes =
-        _mm_setr_epi8 (0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const int bytes = _mm_cvtsi128_si32 (_mm_shuffle_epi8 (q, low_bytes));
-    std::memcpy (dest, &bytes, 4);
-}
-
 }  // namespace
 
 __attribute__ ((target ("avx2"))) void quotients_avx2 (const guint32 *num, const guint32 *den,
                                                       guint32 *out, std::size_t n)
 {
-    for (std::size_t k = 0; k + 4 <= n; k += 4) {
-        const __m128i q =
-            divide (to_double (_mm_loadu_si128 (reinterpret_cast<const __m128i *> (num + k))),
-                    to_double (_mm_loadu_si128 (reinterpret_cast<const __m128i *> (den + k))));
-        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + k), q);
+    for (std::size_t k = 0; k + 8 <= n; k += 8) {
+        const __m256i q =
+            quotients (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)),
+                       _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k)));
+        _mm256_storeu_si256 (reinterpret_cast<__m256i *> (out + k), q);
     }
-    for (std::size_t k = n & ~std::size_t (3); k < n; k++) out[k] = num[k] / den[k];
+    for (std::size_t k = n & ~std::size_t (7); k < n; k++) out[k] = num[k] / den[k];
 }
 
 __attribute__ ((target ("avx2"))) guchar *composite_line_22_4a4a_avx2 (
@@ -156,9 +205,18 @@ __attribute__ ((target ("avx2"))) guchar *composite_line_22_4a4a_avx2 (
     }
     const guchar *src0 = src[0];
     const guchar *src1 = src[1];
-    for (; dest < dest_end; dest += 4, x += x_step)
-        store_quotients (dest, dividends (phases[fx::phase (x)], src0, src1, 4 * fx::pixel (x),
-                                          dest));
+    // Two pixels per step (the second one of an odd run is a dummy that is not stored).
+    for (; dest < dest_end; dest += 8, x += 2 * x_step) {
+        const bool two = dest + 4 < dest_end;
+        const __m128i first =
+            dividends (phases[fx::phase (x)], src0, src1, 4 * fx::pixel (x), dest);
+        const __m128i second =
+            two ? dividends (phases[fx::phase (x + x_step)], src0, src1,
+                             4 * fx::pixel (x + x_step), dest + 4)
+                : _mm_setzero_si128 ();
+        store_quotients<0xff00> (dest, pixel_pair (first, second), two);
+        if (!two) return dest + 4;
+    }
     return dest;
 }
 
@@ -281,6 +339,64 @@ const PixopsLineFunc scale_line_opaque_avx2_table[2][3] = {
     {scale_line_opaque_avx2<4, 3, false>, scale_line_opaque_avx2<4, 4, false>,
      scale_line_opaque_avx2<4, 4, true>},
 };
+
+namespace {
+
+// The alpha-weighted tap sums (r g b a) of one pixel of an RGBA source: each filter row two taps
+// at a time in 32-bit lanes, an odd last tap alone, so nothing past the taps is read.
+__attribute__ ((target ("avx2"))) inline __m128i alpha_sums (const int *w, int n_x, int n_y,
+                                                             const guchar *const *src,
+                                                             std::ptrdiff_t offset)
+{
+    const __m256i spread = _mm256_setr_epi32 (0, 0, 0, 0, 1, 1, 1, 1);
+    __m256i sums = _mm256_setzero_si256 ();
+    for (int i = 0; i < n_y; i++, w += n_x) {
+        const guchar *q = src[i] + offset;
+        for (int j = 0; j < n_x; j += 2) {
+            __m128i taps, pair;
+            if (j + 1 < n_x) {
+                taps = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (q + 4 * j));
+                pair = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (w + j));
+            } else {
+                int one;
+                std::memcpy (&one, q + 4 * j, 4);
+                taps = _mm_cvtsi32_si128 (one);
+                pair = _mm_cvtsi32_si128 (w[j]);
+            }
+            const __m256i p = _mm256_cvtepu8_epi32 (taps);
+            const __m256i ta = _mm256_mullo_epi32 (
+                _mm256_permutevar8x32_epi32 (_mm256_castsi128_si256 (pair), spread),
+                _mm256_shuffle_epi32 (p, 0xff));
+            sums = _mm256_add_epi32 (
+                sums,
+                _mm256_mullo_epi32 (ta, _mm256_blend_epi32 (p, _mm256_set1_epi32 (1), 0x88)));
+        }
+    }
+    return _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1));
+}
+
+}  // namespace
+
+// Scaling RGBA with any filter: colours are the alpha-weighted sums divided by the alpha sum,
+// the coverage is that sum divided by 65536, two pixels per step.
+__attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_avx2 (
+    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
+    const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
+    guint32, guint32) noexcept
+{
+    const int matrix = n_x * n_y;
+    for (; dest < dest_end; dest += 8, x += 2 * x_step) {
+        const bool two = dest + 4 < dest_end;
+        const __m128i first =
+            alpha_sums (weights + fx::phase (x) * matrix, n_x, n_y, src, 4 * fx::pixel (x));
+        const __m128i second = two ? alpha_sums (weights + fx::phase (x + x_step) * matrix, n_x,
+                                                 n_y, src, 4 * fx::pixel (x + x_step))
+                                   : _mm_setzero_si128 ();
+        store_quotients<65536> (dest, pixel_pair (first, second), two);
+        if (!two) return dest + 4;
+    }
+    return dest;
+}
 
 __attribute__ ((target ("avx2"))) guchar *scale_line_22_33_avx2 (
     const int *weights, int n_x, int n_y, guchar *dest, std::int64_t dest_x, guchar *dest_end,

@@ -8,15 +8,15 @@ namespace tamba::detail {
 namespace {
 
 constexpr PixopsKernelTable kScalar{"scalar", kernels::scale_line_22_33,
-                                    kernels::composite_line_22_4a4a, nullptr, over_rgb_rounded,
+                                    kernels::composite_line_22_4a4a, nullptr, nullptr, over_rgb_rounded,
                                     over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted};
 #if defined(__x86_64__)
 // SSE2 is part of x86-64; the blends need SSSE3's byte shuffle.
 constexpr PixopsKernelTable kSse2{"sse2", kernels::scale_line_22_33_sse2,
-                                  kernels::composite_line_22_4a4a, nullptr, over_rgb_rounded,
+                                  kernels::composite_line_22_4a4a, nullptr, nullptr, over_rgb_rounded,
                                   over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted};
 constexpr PixopsKernelTable kSsse3{"ssse3", kernels::scale_line_22_33_sse2,
-                                   kernels::composite_line_22_4a4a, nullptr,
+                                   kernels::composite_line_22_4a4a, nullptr, nullptr,
                                    kernels::over_rgb_rounded_ssse3,
                                    kernels::over_rgb_truncated_ssse3,
                                    kernels::over_rgbx_rounded_ssse3,
@@ -24,6 +24,7 @@ constexpr PixopsKernelTable kSsse3{"ssse3", kernels::scale_line_22_33_sse2,
 constexpr PixopsKernelTable kAvx2{"avx2", kernels::scale_line_22_33_avx2,
                                   kernels::composite_line_22_4a4a_avx2,
                                   kernels::scale_line_opaque_avx2_table,
+                                  kernels::scale_line_4a4a_avx2,
                                   kernels::over_rgb_rounded_ssse3,
                                   kernels::over_rgb_truncated_ssse3,
                                   kernels::over_rgbx_rounded_ssse3,

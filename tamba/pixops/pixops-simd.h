@@ -27,6 +27,8 @@ struct PixopsKernelTable {
     // Scaling an opaque source with any filter, by [source has 4 channels][destination layout:
     // 3, 4, 4 with alpha]; null where the table has no such kernel.
     const PixopsLineFunc (*scale_line_opaque)[3];
+    // Scaling RGBA to RGBA with any filter; null where the table has no such kernel.
+    PixopsLineFunc scale_line_4a4a;
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
     PixopsRunFunc over_rgbx_rounded;
@@ -78,6 +80,12 @@ guchar *composite_line_22_4a4a_avx2 (const int *weights, int n_x, int n_y, gucha
                                      std::int64_t x_step, int src_width, int check_size,
                                      guint32 color1, guint32 color2) noexcept;
 extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
+guchar *scale_line_4a4a_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
+                              std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                              int dest_has_alpha, const guchar *const *src, int src_channels,
+                              gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
+                              int src_width, int check_size, guint32 color1,
+                              guint32 color2) noexcept;
 // For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
 void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);

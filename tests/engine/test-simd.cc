@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "pixops/pixops-kernels.h"
@@ -124,7 +126,7 @@ std::vector<int> random_block (std::mt19937 &rng, int n)
 
 // The line kernels that have vector variants, and what they get: the 2 x 2 scaling one from RGB
 // to RGB, the 2 x 2 compositing one from RGBA over RGBA, and scaling an opaque source with a
-// filter of any size (taps 0: random n_x and n_y) onto each destination layout.
+// filter of any size (taps 0: random n_x and n_y) onto each destination layout, and RGBA.
 struct LineKernel {
     const char *name;
     PixopsLineFunc (*of) (const PixopsKernelTable &);
@@ -140,6 +142,11 @@ PixopsLineFunc opaque_of (const PixopsKernelTable &t)
                                : scale_line_for (Dest, DestAlpha, Src, false);
 }
 
+PixopsLineFunc alpha_scale_of (const PixopsKernelTable &t)
+{
+    return t.scale_line_4a4a ? t.scale_line_4a4a : scale_line_for (4, true, 4, true);
+}
+
 constexpr LineKernel kLineKernels[] = {
     {"scale_line_22_33", [] (const PixopsKernelTable &t) { return t.scale_line_22_33; }, 3, 3,
      false, false, 2},
@@ -151,6 +158,7 @@ constexpr LineKernel kLineKernels[] = {
     {"scale 4 -> 3", opaque_of<4, 3, false>, 4, 3, false, false, 0},
     {"scale 4 -> 4", opaque_of<4, 4, false>, 4, 4, false, false, 0},
     {"scale 4 -> 4a", opaque_of<4, 4, true>, 4, 4, false, true, 0},
+    {"scale 4a -> 4a", alpha_scale_of, 4, 4, true, true, 0},
 };
 
 TEST (LineKernels, EveryTableMatchesTheScalarOneOnRandomRows)
@@ -202,8 +210,10 @@ TEST (LineKernels, EveryTableMatchesTheScalarOneOnRandomRows)
 
 #if defined(__x86_64__)
 // The vector division against the integer one: near every multiple of the divisor (where a
-// rounded quotient could cross an integer) for divisors of every magnitude, and at random.
-TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
+// rounded quotient could cross an integer) for divisors of every magnitude, with quotients of
+// every size (small ones take the single-precision path, large ones the double one), and at
+// random.
+TEST (VectorDivision, TruncatedQuotientsAreTheIntegerQuotients)
 {
     if (!__builtin_cpu_supports ("avx2")) GTEST_SKIP () << "no AVX2";
     std::mt19937 rng (99);
@@ -212,9 +222,11 @@ TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
         for (int k = 0; k < 20000; k++) {
             const std::uint64_t top = std::uint64_t (1) << bits;
             const guint32 d = guint32 (top | (rng () & (top - 1)));
-            const std::uint64_t multiple = std::uint64_t (d) * (rng () % (0xffffffffull / d + 1));
+            const std::uint64_t most = 0xffffffffull / d + 1;
+            const std::uint64_t factor =
+                rng () % (k % 2 ? most : std::min<std::uint64_t> (most, 1 << 20));
             for (int delta = -1; delta <= 1; delta++) {
-                const std::uint64_t n = multiple + std::uint64_t (delta);
+                const std::uint64_t n = std::uint64_t (d) * factor + std::uint64_t (delta);
                 if (n <= 0xffffffffu) num.push_back (guint32 (n)), den.push_back (d);
             }
             num.push_back (guint32 (rng ()));
@@ -223,6 +235,14 @@ TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
     for (const guint32 extreme : {0xffffffffu, 0xfffffffeu, 0x80000000u, 0x7fffffffu, 1u})
         for (const guint32 d : {1u, 2u, 3u, 255u, 0xff00u, 0x7fffffffu, 0xffffffffu})
             num.push_back (extreme), den.push_back (d);
+    // Eight lanes divide together and one large quotient sends all eight to the double path:
+    // group the small ones so that the single-precision path sees them.
+    std::vector<std::pair<guint32, guint32>> cases;
+    for (size_t k = 0; k < num.size (); k++) cases.emplace_back (num[k], den[k]);
+    std::stable_partition (cases.begin (), cases.end (), [] (const auto &c) {
+        return c.second < (1u << 30) && c.first / c.second < (1u << 18);
+    });
+    for (size_t k = 0; k < cases.size (); k++) std::tie (num[k], den[k]) = cases[k];
     std::vector<guint32> q (num.size ());
     kernels::quotients_avx2 (num.data (), den.data (), q.data (), num.size ());
     for (size_t k = 0; k < num.size (); k++)
@@ -231,7 +251,7 @@ TEST (VectorDivision, TruncatedDoubleQuotientIsTheIntegerQuotient)
 #endif
 
 // Whole requests through the engine with each table forced, against the scalar table: scaling
-// opaque sources and compositing RGBA, onto each destination layout, at unit and other steps.
+// opaque sources and RGBA, compositing RGBA onto each destination layout, at several steps.
 TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
 {
     std::mt19937 rng (7);
@@ -241,8 +261,9 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
     const double scales[] = {1.0, 2.0, 1.5, 3.0, 0.5, 0.2};
     for (int round = 0; round < 900; round++) {
         const bool composite = round % 2 == 1;
-        // Scaling rounds take an opaque source of 3 or 4 bytes a pixel.
-        const int src_ch = composite || round % 4 == 2 ? 4 : 3;
+        // Scaling rounds take a source of 3 or 4 bytes a pixel, and some RGBA.
+        const bool src_alpha = composite || round % 4 == 0;
+        const int src_ch = src_alpha || round % 4 == 2 ? 4 : 3;
         const int src_w = uniform (1, 70), src_h = uniform (1, 6);
         const int src_stride = src_w * src_ch + uniform (0, 3);
         std::vector<guchar> src (size_t (src_stride) * src_h);
@@ -256,8 +277,8 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
         const int y0 = uniform (-2, 2), y1 = y0 + uniform (0, 8);
         const int interp = uniform (0, 3), alpha = uniform (0, 1) ? 255 : uniform (0, 255);
         // Each operation writes RGB, RGB with a fourth byte, and RGBA in turn.
-        const int dest_ch = round % 3 != 0 ? 4 : 3;
-        const bool dest_alpha = round % 3 == 2;
+        const bool dest_alpha = round % 3 == 2 || (!composite && src_alpha);
+        const int dest_ch = round % 3 != 0 || dest_alpha ? 4 : 3;
         const int stride = (x1 - x0) * dest_ch + uniform (0, 3);
         std::vector<guchar> start (size_t (stride) * size_t (y1 - y0) + 1);
         for (auto &b : start) b = guchar (rng ());
@@ -271,7 +292,7 @@ TEST (KernelTables, ForcedTablesGiveTheScalarBytes)
                                   PixopsInterpType (interp), alpha);
             else
                 pixops_scale (dest.data (), x0, y0, x1, y1, stride, dest_ch, dest_alpha,
-                              src.data (), src_w, src_h, src_stride, src_ch, false, sx, sy,
+                              src.data (), src_w, src_h, src_stride, src_ch, src_alpha, sx, sy,
                               PixopsInterpType (interp));
             return dest;
         };

@@ -7,28 +7,44 @@ namespace tamba::detail {
 
 namespace {
 
-constexpr PixopsKernelTable kScalar{"scalar", kernels::scale_line_22_33,
-                                    kernels::composite_line_22_4a4a, nullptr, nullptr, over_rgb_rounded,
-                                    over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted};
+constexpr PixopsKernelTable kScalar{.name = "scalar",
+                                    .scale_line_22_33 = kernels::scale_line_22_33,
+                                    .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
+                                    .scale_line_opaque = nullptr,
+                                    .scale_line_4a4a = nullptr,
+                                    .over_rgb_rounded = over_rgb_rounded,
+                                    .over_rgb_truncated = over_rgb_truncated,
+                                    .over_rgbx_rounded = over_rgbx_rounded,
+                                    .over_rgbx_shifted = over_rgbx_shifted};
 #if defined(__x86_64__)
 // SSE2 is part of x86-64; the blends need SSSE3's byte shuffle.
-constexpr PixopsKernelTable kSse2{"sse2", kernels::scale_line_22_33_sse2,
-                                  kernels::composite_line_22_4a4a, nullptr, nullptr, over_rgb_rounded,
-                                  over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted};
-constexpr PixopsKernelTable kSsse3{"ssse3", kernels::scale_line_22_33_sse2,
-                                   kernels::composite_line_22_4a4a, nullptr, nullptr,
-                                   kernels::over_rgb_rounded_ssse3,
-                                   kernels::over_rgb_truncated_ssse3,
-                                   kernels::over_rgbx_rounded_ssse3,
-                                   kernels::over_rgbx_shifted_ssse3};
-constexpr PixopsKernelTable kAvx2{"avx2", kernels::scale_line_22_33_avx2,
-                                  kernels::composite_line_22_4a4a_avx2,
-                                  kernels::scale_line_opaque_avx2_table,
-                                  kernels::scale_line_4a4a_avx2,
-                                  kernels::over_rgb_rounded_ssse3,
-                                  kernels::over_rgb_truncated_ssse3,
-                                  kernels::over_rgbx_rounded_ssse3,
-                                  kernels::over_rgbx_shifted_ssse3};
+constexpr PixopsKernelTable kSse2{.name = "sse2",
+                                  .scale_line_22_33 = kernels::scale_line_22_33_sse2,
+                                  .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
+                                  .scale_line_opaque = nullptr,
+                                  .scale_line_4a4a = nullptr,
+                                  .over_rgb_rounded = over_rgb_rounded,
+                                  .over_rgb_truncated = over_rgb_truncated,
+                                  .over_rgbx_rounded = over_rgbx_rounded,
+                                  .over_rgbx_shifted = over_rgbx_shifted};
+constexpr PixopsKernelTable kSsse3{.name = "ssse3",
+                                   .scale_line_22_33 = kernels::scale_line_22_33_sse2,
+                                   .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
+                                   .scale_line_opaque = nullptr,
+                                   .scale_line_4a4a = nullptr,
+                                   .over_rgb_rounded = kernels::over_rgb_rounded_ssse3,
+                                   .over_rgb_truncated = kernels::over_rgb_truncated_ssse3,
+                                   .over_rgbx_rounded = kernels::over_rgbx_rounded_ssse3,
+                                   .over_rgbx_shifted = kernels::over_rgbx_shifted_ssse3};
+constexpr PixopsKernelTable kAvx2{.name = "avx2",
+                                  .scale_line_22_33 = kernels::scale_line_22_33_avx2,
+                                  .composite_line_22_4a4a = kernels::composite_line_22_4a4a_avx2,
+                                  .scale_line_opaque = kernels::scale_line_opaque_avx2_table,
+                                  .scale_line_4a4a = kernels::scale_line_4a4a_avx2,
+                                  .over_rgb_rounded = kernels::over_rgb_rounded_ssse3,
+                                  .over_rgb_truncated = kernels::over_rgb_truncated_ssse3,
+                                  .over_rgbx_rounded = kernels::over_rgbx_rounded_ssse3,
+                                  .over_rgbx_shifted = kernels::over_rgbx_shifted_ssse3};
 constexpr const PixopsKernelTable *kTables[] = {&kScalar, &kSse2, &kSsse3, &kAvx2};
 
 bool supported (const PixopsKernelTable *table)

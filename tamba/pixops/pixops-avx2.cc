@@ -4,6 +4,7 @@
 // - scaling an opaque source with any filter size: the split-weight multiply-add of the 2 x 2
 //   kernel over four taps per step;
 // - scaling RGBA with any filter size, its divisions as in the compositing kernel below;
+// - the run kernels, eight pixels per step;
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
 //   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its divisions exact in
 //   vector lanes (see quotients).
@@ -396,6 +397,127 @@ __attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_avx2 (
         if (!two) return dest + 4;
     }
     return dest;
+}
+
+namespace {
+
+// The run kernels' blends (see pixops-ssse3.cc for the arithmetic) on eight pixels per step; every
+// shuffle, unpack and pack works within 128-bit halves, so each half is one SSSE3 step.
+enum class Blend { kRounded, kTruncated, kShifted };
+
+template <Blend B>
+__attribute__ ((target ("avx2"))) inline __m256i blend_half (__m256i p, __m256i a, __m256i d)
+{
+    const __m256i x =
+        _mm256_add_epi16 (_mm256_mullo_epi16 (a, p),
+                          _mm256_mullo_epi16 (_mm256_sub_epi16 (_mm256_set1_epi16 (255), a), d));
+    if constexpr (B == Blend::kRounded) {
+        const __m256i t = _mm256_add_epi16 (x, _mm256_set1_epi16 (0x80));
+        return _mm256_srli_epi16 (_mm256_add_epi16 (t, _mm256_srli_epi16 (t, 8)), 8);
+    } else if constexpr (B == Blend::kTruncated) {
+        const __m256i t = _mm256_add_epi16 (x, _mm256_set1_epi16 (1));
+        return _mm256_srli_epi16 (_mm256_add_epi16 (t, _mm256_srli_epi16 (x, 8)), 8);
+    } else {
+        return _mm256_srli_epi16 (x, 8);
+    }
+}
+
+template <Blend B>
+__attribute__ ((target ("avx2"))) inline __m256i blend (__m256i p, __m256i a, __m256i d)
+{
+    const __m256i zero = _mm256_setzero_si256 ();
+    const __m256i lo = blend_half<B> (_mm256_unpacklo_epi8 (p, zero),
+                                      _mm256_unpacklo_epi8 (a, zero),
+                                      _mm256_unpacklo_epi8 (d, zero));
+    const __m256i hi = blend_half<B> (_mm256_unpackhi_epi8 (p, zero),
+                                      _mm256_unpackhi_epi8 (a, zero),
+                                      _mm256_unpackhi_epi8 (d, zero));
+    return _mm256_packus_epi16 (lo, hi);
+}
+
+// 12 destination bytes of four RGB pixels, read and written exactly.
+__attribute__ ((target ("avx2"))) inline __m128i load12 (const guchar *p)
+{
+    int tail;
+    std::memcpy (&tail, p + 8, 4);
+    return _mm_unpacklo_epi64 (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (p)),
+                               _mm_cvtsi32_si128 (tail));
+}
+
+__attribute__ ((target ("avx2"))) inline void store12 (guchar *p, __m128i v)
+{
+    _mm_storel_epi64 (reinterpret_cast<__m128i *> (p), v);
+    const int tail = _mm_cvtsi128_si32 (_mm_srli_si128 (v, 8));
+    std::memcpy (p + 8, &tail, 4);
+}
+
+template <Blend B>
+__attribute__ ((target ("avx2"))) void over_rgb (guchar *dest, const guchar *src, std::int64_t n)
+{
+    const __m256i colours = _mm256_setr_epi8 (0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1,
+                                              -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1,
+                                              -1, -1);
+    const __m256i alphas = _mm256_setr_epi8 (3, 3, 3, 7, 7, 7, 11, 11, 11, 15, 15, 15, -1, -1, -1,
+                                             -1, 3, 3, 3, 7, 7, 7, 11, 11, 11, 15, 15, 15, -1, -1,
+                                             -1, -1);
+    std::int64_t k = 0;
+    for (; k + 8 <= n; k += 8, dest += 24, src += 32) {
+        const __m256i s = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (src));
+        const __m256i d = _mm256_inserti128_si256 (_mm256_castsi128_si256 (load12 (dest)),
+                                                   load12 (dest + 12), 1);
+        const __m256i out =
+            blend<B> (_mm256_shuffle_epi8 (s, colours), _mm256_shuffle_epi8 (s, alphas), d);
+        store12 (dest, _mm256_castsi256_si128 (out));
+        store12 (dest + 12, _mm256_extracti128_si256 (out, 1));
+    }
+    if constexpr (B == Blend::kRounded)
+        over_rgb_rounded_ssse3 (dest, src, n - k);
+    else
+        over_rgb_truncated_ssse3 (dest, src, n - k);
+}
+
+template <Blend B>
+__attribute__ ((target ("avx2"))) void over_rgbx (guchar *dest, const guchar *src, std::int64_t n)
+{
+    const __m256i alphas = _mm256_setr_epi8 (3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15,
+                                             15, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15,
+                                             15, 15);
+    const __m256i fourth = _mm256_set1_epi32 (int (0xff000000u));
+    std::int64_t k = 0;
+    for (; k + 8 <= n; k += 8, dest += 32, src += 32) {
+        const __m256i s = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (src));
+        const __m256i d = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (dest));
+        const __m256i out = blend<B> (s, _mm256_shuffle_epi8 (s, alphas), d);
+        const __m256i kept = B == Blend::kShifted ? s : d;
+        _mm256_storeu_si256 (reinterpret_cast<__m256i *> (dest),
+                             _mm256_blendv_epi8 (out, kept, fourth));
+    }
+    if constexpr (B == Blend::kRounded)
+        over_rgbx_rounded_ssse3 (dest, src, n - k);
+    else
+        over_rgbx_shifted_ssse3 (dest, src, n - k);
+}
+
+}  // namespace
+
+void over_rgb_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgb<Blend::kRounded> (dest, src, n);
+}
+
+void over_rgb_truncated_avx2 (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgb<Blend::kTruncated> (dest, src, n);
+}
+
+void over_rgbx_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgbx<Blend::kRounded> (dest, src, n);
+}
+
+void over_rgbx_shifted_avx2 (guchar *dest, const guchar *src, std::int64_t n)
+{
+    over_rgbx<Blend::kShifted> (dest, src, n);
 }
 
 __attribute__ ((target ("avx2"))) guchar *scale_line_22_33_avx2 (

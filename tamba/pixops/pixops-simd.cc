@@ -41,10 +41,10 @@ constexpr PixopsKernelTable kAvx2{.name = "avx2",
                                   .composite_line_22_4a4a = kernels::composite_line_22_4a4a_avx2,
                                   .scale_line_opaque = kernels::scale_line_opaque_avx2_table,
                                   .scale_line_4a4a = kernels::scale_line_4a4a_avx2,
-                                  .over_rgb_rounded = kernels::over_rgb_rounded_ssse3,
-                                  .over_rgb_truncated = kernels::over_rgb_truncated_ssse3,
-                                  .over_rgbx_rounded = kernels::over_rgbx_rounded_ssse3,
-                                  .over_rgbx_shifted = kernels::over_rgbx_shifted_ssse3};
+                                  .over_rgb_rounded = kernels::over_rgb_rounded_avx2,
+                                  .over_rgb_truncated = kernels::over_rgb_truncated_avx2,
+                                  .over_rgbx_rounded = kernels::over_rgbx_rounded_avx2,
+                                  .over_rgbx_shifted = kernels::over_rgbx_shifted_avx2};
 constexpr const PixopsKernelTable *kTables[] = {&kScalar, &kSse2, &kSsse3, &kAvx2};
 
 bool supported (const PixopsKernelTable *table)

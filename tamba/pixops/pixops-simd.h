@@ -92,6 +92,10 @@ void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgb_truncated_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgbx_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
 void over_rgbx_shifted_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgb_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgb_truncated_avx2 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n);
+void over_rgbx_shifted_avx2 (guchar *dest, const guchar *src, std::int64_t n);
 }  // namespace kernels
 
 }  // namespace tamba::detail

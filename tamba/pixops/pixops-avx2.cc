@@ -138,45 +138,46 @@ struct AlphaPhase {
     __m256i upper, lower;
 };
 
-__attribute__ ((target ("avx2"))) inline __m256i alpha_weighted (const guchar *q, __m256i w,
-                                                                 __m256i &ta)
+// Eight 16-bit lanes (r g b a | r g b a) of two RGBA pixels, premultiplied: a * r, a * g, a * b
+// and a itself, each below 2^16. The alpha-weighted sums of the scalar kernels are sums of
+// w * a * c; modulo 2^32 that is w times these, whatever w.
+__attribute__ ((target ("avx2"))) inline __m128i premultiplied (__m128i bytes)
 {
-    // Lanes (r g b a | r g b a) of two neighbouring pixels; ta = weight * alpha per tap, and the
-    // alpha lane becomes 1 so that the product below carries ta itself into the alpha sum.
-    const __m256i p =
-        _mm256_cvtepu8_epi32 (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (q)));
-    ta = _mm256_mullo_epi32 (w, _mm256_shuffle_epi32 (p, 0xff));
-    return _mm256_blend_epi32 (p, _mm256_set1_epi32 (1), 0x88);
+    const __m128i p = _mm_cvtepu8_epi16 (bytes);
+    const __m128i a = _mm_shuffle_epi8 (p, _mm_setr_epi8 (6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15,
+                                                          14, 15, 14, 15));
+    return _mm_mullo_epi16 (_mm_blend_epi16 (p, _mm_set1_epi16 (1), 0x88), a);
 }
 
-// The dividends of one destination pixel d from its taps at offset in the two rows: lanes
-// s - (s >> 8) + w1 * d for the colours, where s are the tap sums and w1 = ((opaque - a) >> 8) *
-// d[3], and in the alpha lane the divisor w = w0 + w1 of the colours.
-__attribute__ ((target ("avx2"))) inline __m128i dividends (const AlphaPhase &w,
-                                                            const guchar *src0,
-                                                            const guchar *src1,
-                                                            std::ptrdiff_t offset,
-                                                            const guchar *dest)
+// The alpha-weighted tap sums (r g b a) of a pixel from its 2 x 2 taps at offset in the rows.
+__attribute__ ((target ("avx2"))) inline __m128i alpha_sums_22 (const AlphaPhase &w,
+                                                                const guchar *src0,
+                                                                const guchar *src1,
+                                                                std::ptrdiff_t offset)
 {
-    __m256i ta0, ta1;
-    const __m256i c0 = alpha_weighted (src0 + offset, w.upper, ta0);
-    const __m256i c1 = alpha_weighted (src1 + offset, w.lower, ta1);
-    const __m256i both =
-        _mm256_add_epi32 (_mm256_mullo_epi32 (ta0, c0), _mm256_mullo_epi32 (ta1, c1));
-    const __m128i s =
-        _mm_add_epi32 (_mm256_castsi256_si128 (both), _mm256_extracti128_si256 (both, 1));
-    int old;
-    std::memcpy (&old, dest, 4);
-    const __m128i d = _mm_cvtepu8_epi32 (_mm_cvtsi32_si128 (old));
-    const __m128i w1 = _mm_mullo_epi32 (
-        _mm_shuffle_epi32 (_mm_srli_epi32 (_mm_sub_epi32 (_mm_set1_epi32 (int (fx::kOpaque)), s),
-                                           8),
-                           0xff),
-        _mm_shuffle_epi32 (d, 0xff));
+    const __m256i upper = _mm256_cvtepu16_epi32 (
+        premultiplied (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (src0 + offset))));
+    const __m256i lower = _mm256_cvtepu16_epi32 (
+        premultiplied (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (src1 + offset))));
+    const __m256i both = _mm256_add_epi32 (_mm256_mullo_epi32 (w.upper, upper),
+                                           _mm256_mullo_epi32 (w.lower, lower));
+    return _mm_add_epi32 (_mm256_castsi256_si128 (both), _mm256_extracti128_si256 (both, 1));
+}
+
+// The dividends of two destination pixels (one per half) from their sums s and their own bytes
+// d: lanes s - (s >> 8) + w1 * d for the colours, where w1 = ((opaque - a) >> 8) * d[3], and in
+// the alpha lane the divisor w = w0 + w1 of the colours.
+__attribute__ ((target ("avx2"))) inline __m256i dividends (__m256i s, __m256i d)
+{
+    const __m256i w1 = _mm256_mullo_epi32 (
+        _mm256_shuffle_epi32 (
+            _mm256_srli_epi32 (_mm256_sub_epi32 (_mm256_set1_epi32 (int (fx::kOpaque)), s), 8),
+            0xff),
+        _mm256_shuffle_epi32 (d, 0xff));
     // With d's alpha lane replaced by 1, the alpha lane sums to w0 + w1.
-    return _mm_add_epi32 (_mm_sub_epi32 (s, _mm_srli_epi32 (s, 8)),
-                          _mm_mullo_epi32 (w1, _mm_blend_epi32 (d, _mm_setr_epi32 (0, 0, 0, 1),
-                                                                0x8)));
+    return _mm256_add_epi32 (
+        _mm256_sub_epi32 (s, _mm256_srli_epi32 (s, 8)),
+        _mm256_mullo_epi32 (w1, _mm256_blend_epi32 (d, _mm256_set1_epi32 (1), 0x88)));
 }
 
 }  // namespace
@@ -209,13 +210,19 @@ __attribute__ ((target ("avx2"))) guchar *composite_line_22_4a4a_avx2 (
     // Two pixels per step (the second one of an odd run is a dummy that is not stored).
     for (; dest < dest_end; dest += 8, x += 2 * x_step) {
         const bool two = dest + 4 < dest_end;
-        const __m128i first =
-            dividends (phases[fx::phase (x)], src0, src1, 4 * fx::pixel (x), dest);
-        const __m128i second =
-            two ? dividends (phases[fx::phase (x + x_step)], src0, src1,
-                             4 * fx::pixel (x + x_step), dest + 4)
-                : _mm_setzero_si128 ();
-        store_quotients<0xff00> (dest, pixel_pair (first, second), two);
+        const __m128i first = alpha_sums_22 (phases[fx::phase (x)], src0, src1, 4 * fx::pixel (x));
+        __m128i second = _mm_setzero_si128 (), old;
+        if (two) {
+            second = alpha_sums_22 (phases[fx::phase (x + x_step)], src0, src1,
+                                    4 * fx::pixel (x + x_step));
+            old = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (dest));
+        } else {
+            int one;
+            std::memcpy (&one, dest, 4);
+            old = _mm_cvtsi32_si128 (one);
+        }
+        store_quotients<0xff00> (
+            dest, dividends (pixel_pair (first, second), _mm256_cvtepu8_epi32 (old)), two);
         if (!two) return dest + 4;
     }
     return dest;
@@ -364,13 +371,10 @@ __attribute__ ((target ("avx2"))) inline __m128i alpha_sums (const int *w, int n
                 taps = _mm_cvtsi32_si128 (one);
                 pair = _mm_cvtsi32_si128 (w[j]);
             }
-            const __m256i p = _mm256_cvtepu8_epi32 (taps);
-            const __m256i ta = _mm256_mullo_epi32 (
-                _mm256_permutevar8x32_epi32 (_mm256_castsi128_si256 (pair), spread),
-                _mm256_shuffle_epi32 (p, 0xff));
             sums = _mm256_add_epi32 (
-                sums,
-                _mm256_mullo_epi32 (ta, _mm256_blend_epi32 (p, _mm256_set1_epi32 (1), 0x88)));
+                sums, _mm256_mullo_epi32 (
+                          _mm256_permutevar8x32_epi32 (_mm256_castsi128_si256 (pair), spread),
+                          _mm256_cvtepu16_epi32 (premultiplied (taps))));
         }
     }
     return _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1));

@@ -138,6 +138,16 @@ struct AlphaPhase {
     __m256i upper, lower;
 };
 
+__attribute__ ((target ("avx2"))) inline void spread_phases (const int *weights,
+                                                             AlphaPhase *phases)
+{
+    for (int p = 0; p < fx::kPhases; p++) {
+        const int *w = weights + 4 * p;
+        phases[p] = {_mm256_setr_epi32 (w[0], w[0], w[0], w[0], w[1], w[1], w[1], w[1]),
+                     _mm256_setr_epi32 (w[2], w[2], w[2], w[2], w[3], w[3], w[3], w[3])};
+    }
+}
+
 // Eight 16-bit lanes (r g b a | r g b a) of two RGBA pixels, premultiplied: a * r, a * g, a * b
 // and a itself, each below 2^16. The alpha-weighted sums of the scalar kernels are sums of
 // w * a * c; modulo 2^32 that is w times these, whatever w.
@@ -200,11 +210,7 @@ __attribute__ ((target ("avx2"))) guchar *composite_line_22_4a4a_avx2 (
     guint32, guint32) noexcept
 {
     AlphaPhase phases[fx::kPhases];
-    for (int p = 0; p < fx::kPhases; p++) {
-        const int *w = weights + 4 * p;
-        phases[p] = {_mm256_setr_epi32 (w[0], w[0], w[0], w[0], w[1], w[1], w[1], w[1]),
-                     _mm256_setr_epi32 (w[2], w[2], w[2], w[2], w[3], w[3], w[3], w[3])};
-    }
+    spread_phases (weights, phases);
     const guchar *src0 = src[0];
     const guchar *src1 = src[1];
     // Two pixels per step (the second one of an odd run is a dummy that is not stored).
@@ -389,6 +395,22 @@ __attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_avx2 (
     const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
     guint32, guint32) noexcept
 {
+    if (n_x == 2 && n_y == 2) {
+        // The common 2 x 2 filter with its phases' weights spread out once.
+        AlphaPhase phases[fx::kPhases];
+        spread_phases (weights, phases);
+        for (; dest < dest_end; dest += 8, x += 2 * x_step) {
+            const bool two = dest + 4 < dest_end;
+            const __m128i first =
+                alpha_sums_22 (phases[fx::phase (x)], src[0], src[1], 4 * fx::pixel (x));
+            const __m128i second = two ? alpha_sums_22 (phases[fx::phase (x + x_step)], src[0],
+                                                        src[1], 4 * fx::pixel (x + x_step))
+                                       : _mm_setzero_si128 ();
+            store_quotients<65536> (dest, pixel_pair (first, second), two);
+            if (!two) return dest + 4;
+        }
+        return dest;
+    }
     const int matrix = n_x * n_y;
     for (; dest < dest_end; dest += 8, x += 2 * x_step) {
         const bool two = dest + 4 < dest_end;

@@ -83,6 +83,20 @@ void scale_rows (const PixopsPass &pass, const Grid &grid)
     const std::size_t row_bytes = std::size_t (grid.width) * DestChannels;
     const bool rows_apart = std::uint64_t (std::abs (std::int64_t (pass.dest_rowstride))) >=
                             row_bytes;
+    // Whole rows at scale 1 between separate buffers without row padding: one copy of the
+    // block, which lets memcpy stream a large one.
+    const std::size_t block = row_bytes * std::size_t (grid.height);
+    if (unit_copy && grid.y_step == fx::kOne && pass.render_x0 == 0 && pass.render_y0 >= 0 &&
+        std::int64_t (pass.render_x1) == pass.src_width &&
+        std::int64_t (pass.render_y1) <= pass.src_height &&
+        std::int64_t (pass.dest_rowstride) == std::int64_t (row_bytes) &&
+        pass.src_rowstride == pass.dest_rowstride) {
+        const guchar *from = source_row (pass, grid, 0);
+        if (pass.dest_buf + block <= from || from + block <= pass.dest_buf) {
+            std::memcpy (pass.dest_buf, from, block);
+            return;
+        }
+    }
     const guchar *previous_src = nullptr;
     for (std::int64_t i = 0; i < grid.height; i++) {
         const guchar *src = source_row (pass, grid, i);

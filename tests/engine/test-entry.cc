@@ -3,6 +3,7 @@
 // scales, check size 0, huge filter tables, sampling outside the source).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -293,6 +294,30 @@ TEST (Nearest, SamplesUnderThePixelCentre)
         Bytes got;
         for (int x = 0; x < dest.width; x++) got.push_back (dest.at (x, 0)[0]);
         EXPECT_EQ (got, k.columns) << k.scale << " from " << k.x0;
+    }
+}
+
+// At scale 1 each destination row is its source row, the rows past the source repeating its
+// last one, whether the rows are copied one by one or as one block.
+TEST (Nearest, UnitScaleCopiesRows)
+{
+    struct Case {
+        int channels, y0, height;
+    };
+    const Case cases[] = {{4, 0, 6}, {3, 0, 6}, {4, 2, 3}, {4, 4, 5}, {3, -2, 4}};
+    for (const Case &k : cases) {
+        const Buf src = ramp (5, 6, k.channels, k.channels == 4);
+        Buf dest (5, k.height, k.channels, k.channels == 4);
+        Call c;
+        c.y0 = k.y0;
+        run (c, src, dest);
+        for (int y = 0; y < k.height; y++) {
+            const int row = std::clamp (k.y0 + y, 0, src.height - 1);
+            const Bytes expected (src.bytes.begin () + row * src.stride (),
+                                  src.bytes.begin () + (row + 1) * src.stride ());
+            EXPECT_EQ (Bytes (dest.at (0, y), dest.at (0, y) + dest.stride ()), expected)
+                << k.channels << " channels from row " << k.y0 << ", row " << y;
+        }
     }
 }
 

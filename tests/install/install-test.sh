@@ -55,6 +55,9 @@ for ex in thumbnail progressive x-window; do
     $(pkg-config --cflags --libs tamba) -Wl,-rpath,"$lib"
 done
 sh "$here/run-examples.sh" "$work/pc" "$work/pc-run"
+# The installed Makefile builds them the same way.
+cp -R "$prefix/share/doc/tamba/examples" "$work/make"
+make -C "$work/make" LDFLAGS=-Wl,-rpath,"$lib" >"$work/make.log" 2>&1 || { cat "$work/make.log"; exit 1; }
 
 # find_package(Tamba), building the installed examples folder as it is.
 cmake -S "$prefix/share/doc/tamba/examples" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" \

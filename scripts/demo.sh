@@ -5,10 +5,12 @@
 #   info.txt, info.json       what tamba-tool info says about every sample
 #   thumbnails/               a 256-pixel thumbnail of every sample
 #   photo-<interp>.png        the JPEG reduced to 400 pixels with each interpolation
+#   flower-<interp>.png       the XPM icon enlarged 7.5 times with each interpolation
 #   badge-checkerboard.png    the PNG's alpha over a checkerboard
 #   frames/frame-N.png        every frame of the GIF, composed as the animation shows it
 #   contact-sheet.png         the thumbnails laid out on one canvas by the library itself
-#   view-snapshot.png         the viewer's window at the GIF's second frame, under Xvfb
+#   view-snapshot.png         the viewer's window (at scale 3) showing the GIF's second frame,
+#                             under a private Xvfb
 # Ends with a table of the outputs, their sizes and how long each step took.
 set -eu
 cd "$(dirname "$0")/.."
@@ -88,6 +90,7 @@ done
 photo=$samples_dir/photo.jpg
 badge=$samples_dir/badge.png
 anim=$samples_dir/bounce.gif
+icon=$samples_dir/flower.xpm
 
 if [ -x "$tool" ]; then
   begin info
@@ -109,17 +112,24 @@ if [ -x "$tool" ]; then
     fail_step "tamba-tool thumbnail"
   fi
 
-  begin interpolations
-  made=""
+  # Reducing, tiles and bilinear share one box filter; enlarging the icon shows all four apart
+  # (by a fraction: at a whole factor tiles falls on nearest and hyper on bilinear).
   for interp in nearest tiles bilinear hyper; do
+    begin "fit-400 $interp"
     if "$tool" convert "$photo" "$out/photo-$interp.png" --fit 400 --interp "$interp"; then
-      made="$made $out/photo-$interp.png"
+      done_step "$out/photo-$interp.png"
     else
-      fail_step "convert --interp $interp"
+      fail_step "convert --fit 400 --interp $interp"
     fi
   done
-  # shellcheck disable=SC2086
-  [ -n "$made" ] && done_step $made
+  for interp in nearest tiles bilinear hyper; do
+    begin "scale-7.5 $interp"
+    if "$tool" convert "$icon" "$out/flower-$interp.png" --scale 7.5 --interp "$interp"; then
+      done_step "$out/flower-$interp.png"
+    else
+      fail_step "convert --scale 7.5 --interp $interp"
+    fi
+  done
 
   begin checkerboard
   if "$tool" convert "$badge" "$out/badge-checkerboard.png" --checkerboard=16; then
@@ -173,7 +183,7 @@ else
     cat "$tmp/xvfb.log" >&2
     fail_step "Xvfb did not start"
   elif DISPLAY=:$(cat "$tmp/display") timeout 60 \
-         "$view" --snapshot "$out/view-snapshot.png" --after 2 "$anim"; then
+         "$view" --scale 3 --snapshot "$out/view-snapshot.png" --after 2 "$anim"; then
     done_step "$out/view-snapshot.png"
   else
     fail_step "tamba-view --snapshot"
@@ -190,8 +200,8 @@ human () {
                          else printf "%.1f MiB", b / 1048576 }'
 }
 echo
-printf '%-15s %-38s %12s %9s\n' step output size time
-printf '%-15s %-38s %12s %9s\n' ---- ------ ---- ----
+printf '%-17s %-31s %20s %9s\n' step output size time
+printf '%-17s %-31s %20s %9s\n' ---- ------ ---- ----
 while IFS="$(printf '\t')" read -r name o t; do
   size=""
   if [ -d "$o" ]; then
@@ -200,17 +210,23 @@ while IFS="$(printf '\t')" read -r name o t; do
     size=$(human "$(wc -c < "$o")")
   fi
   [ -n "$t" ] && t=$(awk -v ms="$t" 'BEGIN { printf "%.2f s", ms / 1000 }')
-  printf '%-15s %-38s %12s %9s\n' "$name" "$o" "$size" "$t"
+  printf '%-17s %-31s %20s %9s\n' "$name" "$o" "$size" "$t"
 done < "$rows"
 echo
 
 # What the outputs cover.
-n_formats=$(for f in $samples; do echo "${f##*.}"; done | sort -u | wc -l)
+# The formats as the library recognised them, not as the file names say.
+n_formats=$(python3 -c 'import json, sys
+print(len({e["format"] for e in json.load(open(sys.argv[1]))}))' "$out/info.json" 2>/dev/null \
+  || echo 0)
 n_thumbs=$(find "$out/thumbnails" -name '*.png' 2>/dev/null | wc -l)
 n_interp=$(find "$out" -maxdepth 1 -name 'photo-*.png' | wc -l)
+n_enlarged=$(find "$out" -maxdepth 1 -name 'flower-*.png' | wc -l)
 n_frames=$(find "$out/frames" -name 'frame-*.png' | wc -l)
-echo "samples: $(echo $samples | wc -w) files in $n_formats formats, $n_thumbs thumbnails;" \
-  "interpolations: $n_interp of 4; checkerboard: $([ -f "$out/badge-checkerboard.png" ] && echo yes || echo no);" \
+# shellcheck disable=SC2086
+echo "shown: $(echo $samples | wc -w) samples in $n_formats formats, $n_thumbs thumbnails;" \
+  "interpolations: $n_interp of 4 reducing, $n_enlarged of 4 enlarging;"
+echo "  checkerboard: $([ -f "$out/badge-checkerboard.png" ] && echo yes || echo no);" \
   "GIF frames: $n_frames; viewer snapshot: $([ -f "$out/view-snapshot.png" ] && echo yes || echo no)"
 echo "output: $root/$out"
 exit $failed

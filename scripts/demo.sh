@@ -24,6 +24,7 @@ sh scripts/setup.sh
 
 tmp=$(mktemp -d)
 xvfb_pid=""
+# shellcheck disable=SC2317  # run by the trap
 cleanup () {
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -150,6 +151,7 @@ else
 fi
 
 begin contact-sheet
+# shellcheck disable=SC2046  # pkg-config's flags are meant to split
 if ! grep -q tamba_save include/tamba/tamba.h; then
   skip_step "the library cannot save yet"
 elif [ ! -d "$out/thumbnails" ]; then

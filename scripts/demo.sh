@@ -202,8 +202,8 @@ human () {
                          else printf "%.1f MiB", b / 1048576 }'
 }
 echo
-printf '%-17s %-31s %20s %9s\n' step output size time
-printf '%-17s %-31s %20s %9s\n' ---- ------ ---- ----
+printf '%-18s %-30s %20s %9s\n' step output size time
+printf '%-18s %-30s %20s %9s\n' ---- ------ ---- ----
 while IFS="$(printf '\t')" read -r name o t; do
   size=""
   if [ -d "$o" ]; then
@@ -212,7 +212,7 @@ while IFS="$(printf '\t')" read -r name o t; do
     size=$(human "$(wc -c < "$o")")
   fi
   [ -n "$t" ] && t=$(awk -v ms="$t" 'BEGIN { printf "%.2f s", ms / 1000 }')
-  printf '%-17s %-31s %20s %9s\n' "$name" "$o" "$size" "$t"
+  printf '%-18s %-30s %20s %9s\n' "$name" "$o" "$size" "$t"
 done < "$rows"
 echo
 

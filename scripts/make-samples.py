@@ -283,9 +283,12 @@ def tiff_bytes(w, h, channels, pixels, rows_per_strip=16):
         offsets.append(pos)
         pos += len(s)
     SHORT, LONG, RATIONAL = 3, 4, 5
+    # A single strip's offset and byte count fit in their entries, so they stand there.
     tags = [(256, LONG, 1, w), (257, LONG, 1, h), (258, SHORT, 3, bits_at),
-            (259, SHORT, 1, 32773), (262, SHORT, 1, 2), (273, LONG, count, offsets_at),
-            (277, SHORT, 1, 3), (278, LONG, 1, rows_per_strip), (279, LONG, count, counts_at),
+            (259, SHORT, 1, 32773), (262, SHORT, 1, 2),
+            (273, LONG, count, offsets_at if count > 1 else offsets[0]),
+            (277, SHORT, 1, 3), (278, LONG, 1, rows_per_strip),
+            (279, LONG, count, counts_at if count > 1 else len(strips[0])),
             (282, RATIONAL, 1, res_at), (283, RATIONAL, 1, res_at + 8), (296, SHORT, 1, 2)]
     assert len(tags) == n_tags
     out = bytearray(b"II*\0" + struct.pack("<I", ifd_at) + struct.pack("<H", n_tags))
@@ -500,15 +503,13 @@ def ico_bytes():
     return bytes(out)
 
 
-def ras_bytes(w=161, h=100):
-    """8 bits per pixel with an RGB colour map, byte-encoded (run-length) type; an odd
-    width so that rows carry a pad byte."""
-    palette = [(int(255 * k / 15), int(80 + 10 * k), int(255 - 255 * k / 15)) for k in range(16)]
+def ras_bytes(w, h, palette, indices):
+    """8 bits per pixel with an RGB colour map (up to 256 entries), byte-encoded
+    (run-length) type; rows are padded to 16 bits."""
     stride = (w + 1) & ~1
     raw = bytearray()
     for y in range(h):
-        for x in range(w):
-            raw.append((x // 20 + (y // 25) * 3) % 16 if (x + y) % 37 else 15)
+        raw += bytes(indices[y * w:(y + 1) * w])
         raw += b"\0" * (stride - w)
     enc = bytearray()
     i = 0
@@ -525,6 +526,15 @@ def ras_bytes(w=161, h=100):
     cmap = bytes(c[0] for c in palette) + bytes(c[1] for c in palette) + bytes(c[2] for c in palette)
     header = struct.pack(">8I", 0x59A66A95, w, h, 8, len(enc), 2, 1, len(cmap))
     return header + cmap + bytes(enc)
+
+
+def stripes_ras(w=161, h=100):
+    """Diagonal bands of a 16-colour map, crossed by thin lines; an odd width so that rows
+    carry a pad byte."""
+    palette = [(int(255 * k / 15), int(80 + 10 * k), int(255 - 255 * k / 15)) for k in range(16)]
+    indices = [(x // 20 + (y // 25) * 3) % 16 if (x + y) % 37 else 15
+               for y in range(h) for x in range(w)]
+    return ras_bytes(w, h, palette, indices)
 
 
 def jpeg_bytes(w, h, channels, pixels):
@@ -546,7 +556,7 @@ SAMPLES_MADE = {
     "wheel.ppm": lambda: ppm_bytes(*wheel_pixels(), comment="hue wheel"),
     "pattern.xbm": pattern_xbm,
     "disc.ico": ico_bytes,
-    "stripes.ras": ras_bytes,
+    "stripes.ras": stripes_ras,
 }
 
 

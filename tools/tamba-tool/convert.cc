@@ -35,7 +35,7 @@ int checker_size = 0;
 
 gboolean parse_checkerboard (const gchar *, const gchar *value, gpointer, GError **error)
 {
-    if (!value) {
+    if (!value || !*value) {
         checker_size = 8;
         return TRUE;
     }
@@ -252,6 +252,10 @@ int run_convert (int argc, char **argv)
         "IN OUT", "Write IN to OUT in the format of OUT's extension (.png, .jpg, .jpeg, .ppm, "
         ".pam, .bmp; - writes PNG to standard output). Without a size option the pixels are "
         "written unchanged.", entries);
+    // GOption would take the next argument as the optional value; the size goes after "=".
+    std::string bare_checkerboard = "--checkerboard=";
+    for (int i = 1; i < argc && std::strcmp (argv[i], "--") != 0; i++)
+        if (std::strcmp (argv[i], "--checkerboard") == 0) argv[i] = bare_checkerboard.data ();
     const bool parsed = parse_options (context.get (), &argc, &argv);
     const std::string size_text = size ? size : "", interp_text = interp ? interp : "";
     g_free (size);

@@ -187,6 +187,7 @@ TEST_F (ToolTest, ExitCodesAndErrorLines)
         {{"convert", "photo.ppm", "out.xyz"}, 2, "OUT must end in", ""},
         {{"convert", "--size", "0x5", "photo.ppm", "o.png"}, 2, "--size", ""},
         {{"convert", "--size", "4x4", "--fit", "3", "photo.ppm", "o.png"}, 2, "exclude", ""},
+        {{"convert", "--scale", "0", "photo.ppm", "o.png"}, 2, "--scale", ""},
         {{"convert", "--interp", "cubic", "photo.ppm", "o.png"}, 2, "--interp", ""},
         {{"convert", "--checkerboard", "8", "alpha.png", "o.png"}, 2, "expected IN and OUT",
          ""},

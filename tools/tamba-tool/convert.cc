@@ -148,8 +148,8 @@ bool write_stdout (const Tamba *image, std::string *error)
 
 struct Options {
     int width = 0, height = 0;  // --size
-    double scale = 0;
-    int fit = 0;
+    double scale = NAN;  // NAN and -1: not given
+    int fit = -1;
     int interp = -1;  // the default depends on the direction
     int frame = -1;
     bool all_frames = false;
@@ -162,11 +162,11 @@ Image finish (Image image, const Options &o, std::string *error)
 {
     const int w = image->width, h = image->height;
     int tw = w, th = h;
-    const bool sized = o.width > 0 || o.scale > 0 || o.fit > 0;
+    const bool sized = o.width > 0 || !std::isnan (o.scale) || o.fit > 0;
     if (o.width > 0) {
         tw = o.width;
         th = o.height;
-    } else if (o.scale > 0) {
+    } else if (!std::isnan (o.scale)) {
         tw = std::max (1, int (std::lround (w * o.scale)));
         th = std::max (1, int (std::lround (h * o.scale)));
     } else if (o.fit > 0) {
@@ -272,10 +272,11 @@ int run_convert (int argc, char **argv)
             || o.width < 1 || o.height < 1)
             return usage_error ("--size wants WxH with W and H at least 1");
     }
-    if ((o.width > 0) + (o.scale != 0) + (o.fit != 0) > 1)
+    if ((o.width > 0) + !std::isnan (o.scale) + (o.fit != -1) > 1)
         return usage_error ("--size, --scale and --fit exclude each other");
-    if (o.scale < 0 || !std::isfinite (o.scale)) return usage_error ("--scale must be positive");
-    if (o.fit < 0) return usage_error ("--fit must be at least 1");
+    if (!std::isnan (o.scale) && !(o.scale > 0 && o.scale < 1e6))
+        return usage_error ("--scale must be positive");
+    if (o.fit != -1 && o.fit < 1) return usage_error ("--fit must be at least 1");
     if (!interp_text.empty ()) {
         for (int i = 0; i < 4; i++)
             if (interp_text == kInterpNames[i]) o.interp = i;

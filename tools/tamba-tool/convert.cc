@@ -215,6 +215,9 @@ bool save_image (const Tamba *image, const char *filename, const char *format, i
     const gboolean ok = tamba_save_with_quality (image, filename, format, quality);
     if (!ok) {
         std::string warning = take_log_message ();
+        // The library's warning names the file, which the error line already leads with.
+        const std::string named = std::string ("Cannot save ") + filename + ": ";
+        if (warning.compare (0, named.size (), named) == 0) warning.erase (0, named.size ());
         *error = "cannot save: " + (warning.empty () ? std::string ("the saver gave no reason")
                                                      : warning);
     }

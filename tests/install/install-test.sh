@@ -79,6 +79,9 @@ minor=$(sed -n 's/^Version: 0\.\([0-9]*\)\..*/\1/p' "$lib/pkgconfig/tamba.pc")
   fail "0.$((minor + 1)) accepted"
 
 if [ -x "$prefix/bin/tamba-tool" ]; then
+  [ "$(runpath "$prefix/bin/tamba-tool")" = '$ORIGIN/../lib' ] ||
+    fail "tamba-tool RUNPATH: $(runpath "$prefix/bin/tamba-tool")"
   "$prefix/bin/tamba-tool" --version || fail "the installed tamba-tool does not start"
+  "$prefix/bin/tamba-tool" info "$work/pc-run/thumb.png" || fail "the installed tamba-tool cannot load a PNG"
 fi
 echo "install into $prefix: all checks passed"

@@ -17,14 +17,17 @@ inline constexpr GdkInterpType kInterp = GDK_INTERP_BILINEAR;
 // hundredths of a second.
 inline constexpr int kDefaultDelay = 10;
 
-// A new image of width x height showing canvas as the window does: scaled, and over the
+// A new RGB image of width x height showing canvas as the window does: scaled, and over the
 // checkerboard when it has alpha. NULL when memory runs out.
 inline Tamba *view_image (const Tamba *canvas, int width, int height)
 {
-    if (canvas->has_alpha)
-        return tamba_composite_color_simple (canvas, width, height, kInterp, 255, kCheckSize,
-                                             kCheckLight, kCheckDark);
-    return tamba_scale_simple (canvas, width, height, kInterp);
+    if (!canvas->has_alpha) return tamba_scale_simple (canvas, width, height, kInterp);
+    Tamba *view = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+    if (view)
+        tamba_composite_color (canvas, view, 0, 0, width, height, 0, 0,
+                               double (width) / canvas->width, double (height) / canvas->height,
+                               kInterp, 255, 0, 0, kCheckSize, kCheckLight, kCheckDark);
+    return view;
 }
 
 }  // namespace tamba::view

@@ -7,6 +7,7 @@
 #include <gdk/gdk.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -68,7 +69,7 @@ bool open_display (const char *display)
 
 int main (int argc, char **argv)
 {
-    double scale = 0;
+    double scale = NAN;  // fit the screen
     gchar *snapshot = nullptr, *display = nullptr;
     int after = 1;
     gboolean version = FALSE;
@@ -105,10 +106,10 @@ int main (int argc, char **argv)
         std::printf ("%s %s\n", kProgram, tamba_version);
         return 0;
     }
-    const char *usage_error = !files || !files[0]        ? "no file given"
-                              : scale < 0                ? "--scale must be positive"
-                              : after < 1                ? "--after counts frames from 1"
-                                                         : nullptr;
+    const char *usage_error = nullptr;
+    if (!files || !files[0]) usage_error = "no file given";
+    else if (!std::isnan (scale) && !(scale > 0)) usage_error = "--scale must be positive";
+    else if (after < 1) usage_error = "--after counts frames from 1";
     if (usage_error) {
         std::fprintf (stderr, "%s: %s (see --help)\n", kProgram, usage_error);
         return kUsageError;
@@ -122,7 +123,7 @@ int main (int argc, char **argv)
     if (shown.empty ()) return 1;
 
     ViewOptions options;
-    options.scale = scale;
+    options.scale = std::isnan (scale) ? 0 : scale;
     options.snapshot = snapshot;
     options.after = after;
     return run_viewer (shown, options);

@@ -66,7 +66,7 @@ private:
     GdkWindow *window_ = nullptr;
     GdkGC *gc_ = nullptr;
     Window xid_ = 0;
-    Atom wm_delete_ = 0;
+    Atom wm_protocols_ = 0, wm_delete_ = 0;
 
     size_t index_ = 0;
     double scale_ = 1;
@@ -91,13 +91,19 @@ int scaled (int side, double scale)
     return std::clamp (int (std::lround (side * scale)), 1, kMaxSide);
 }
 
+std::string title (const std::string &name)
+{
+    return std::string (kProgram) + ": " + name;
+}
+
 bool Viewer::open_window ()
 {
     GdkWindowAttr attr{};
     attr.title = const_cast<gchar *> (kProgram);
     attr.x = attr.y = 0;
-    attr.width = gint16 (view_->width < 32767 ? view_->width : 32767);
-    attr.height = gint16 (view_->height < 32767 ? view_->height : 32767);
+    static_assert (kMaxSide <= G_MAXINT16);
+    attr.width = gint16 (view_->width);
+    attr.height = gint16 (view_->height);
     attr.wclass = GDK_INPUT_OUTPUT;
     attr.visual = gdk_rgb_get_visual ();
     attr.colormap = gdk_rgb_get_cmap ();
@@ -108,6 +114,7 @@ bool Viewer::open_window ()
     gc_ = gdk_gc_new (window_);
     xid_ = GDK_WINDOW_XWINDOW (window_);
     XSelectInput (dpy_, xid_, ExposureMask | KeyPressMask | StructureNotifyMask);
+    wm_protocols_ = XInternAtom (dpy_, "WM_PROTOCOLS", False);
     wm_delete_ = XInternAtom (dpy_, "WM_DELETE_WINDOW", False);
     XSetWMProtocols (dpy_, xid_, &wm_delete_, 1);
     return gc_ != nullptr;
@@ -117,6 +124,8 @@ bool Viewer::open_window ()
 bool Viewer::set_scale (double scale)
 {
     const Tamba *canvas = player ().canvas ();
+    // Zooming stops where the longer side would pass kMaxSide, keeping the aspect ratio.
+    scale = std::min (scale, double (kMaxSide) / std::max (canvas->width, canvas->height));
     Image view (view_image (canvas, scaled (canvas->width, scale), scaled (canvas->height, scale)));
     if (!view) return false;
     const bool resized = !view_ || view->width != view_->width || view->height != view_->height;
@@ -137,10 +146,7 @@ bool Viewer::show_file (size_t index)
         index_ = old;
         return false;
     }
-    if (window_) {
-        const std::string title = std::string (kProgram) + ": " + files_[index_].name;
-        XStoreName (dpy_, xid_, title.c_str ());
-    }
+    if (window_) XStoreName (dpy_, xid_, title (files_[index_].name).c_str ());
     shown_ = exposed_ ? 1 : 0;
     next_frame_us_ = g_get_monotonic_time () + player ().delay () * gint64 (10000);
     if (exposed_) draw_all ();
@@ -227,7 +233,9 @@ void Viewer::handle (XEvent &ev)
         break;
     }
     case ClientMessage:
-        if (ev.xclient.format == 32 && Atom (ev.xclient.data.l[0]) == wm_delete_) running_ = false;
+        if (ev.xclient.message_type == wm_protocols_ && ev.xclient.format == 32
+            && Atom (ev.xclient.data.l[0]) == wm_delete_)
+            running_ = false;
         break;
     case DestroyNotify:
         running_ = false;
@@ -271,7 +279,7 @@ int Viewer::run ()
         report (files_[0].name, "cannot create a window");
         return 1;
     }
-    XStoreName (dpy_, xid_, (std::string (kProgram) + ": " + files_[0].name).c_str ());
+    XStoreName (dpy_, xid_, title (files_[0].name).c_str ());
     gdk_window_show (window_);
 
     const bool wants_frames = options_.snapshot && player ().animated ();

@@ -34,10 +34,12 @@ struct ViewRun {
     std::string err;
 };
 
-// Runs tamba-view with args; display "" runs it without DISPLAY.
+// Runs tamba-view with args; display "" runs it without DISPLAY. A viewer that waits forever
+// is stopped (status 124) so that the case that hangs is the one reported.
 ViewRun run_view (const std::vector<std::string> &args, const std::string &display)
 {
-    std::vector<char *> argv{const_cast<char *> (TAMBA_VIEW_PATH)};
+    std::vector<char *> argv{const_cast<char *> ("timeout"), const_cast<char *> ("20"),
+                             const_cast<char *> (TAMBA_VIEW_PATH)};
     for (const auto &a : args) argv.push_back (const_cast<char *> (a.c_str ()));
     argv.push_back (nullptr);
     gchar **env = g_get_environ ();
@@ -47,8 +49,9 @@ ViewRun run_view (const std::vector<std::string> &args, const std::string &displ
     gchar *err = nullptr;
     gint wait_status = 0;
     GError *error = nullptr;
-    if (g_spawn_sync (nullptr, argv.data (), env, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr,
-                      nullptr, &err, &wait_status, &error)) {
+    const auto flags = GSpawnFlags (G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL);
+    if (g_spawn_sync (nullptr, argv.data (), env, flags, nullptr, nullptr, nullptr, &err,
+                      &wait_status, &error)) {
         r.status = WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1;
         r.err = err ? err : "";
     } else {

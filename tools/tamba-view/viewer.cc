@@ -302,7 +302,9 @@ int Viewer::run ()
             }
             timeout_ms = int ((next_frame_us_ - now + 999) / 1000);
         }
-        XFlush (dpy_);
+        // XPending flushes the requests and reads what has arrived; a plain XFlush can also
+        // move an arriving event into the queue, where poll would never see it.
+        if (XPending (dpy_)) continue;
         pollfd p{ConnectionNumber (dpy_), POLLIN, 0};
         poll (&p, 1, timeout_ms);
     }

@@ -50,6 +50,8 @@ public:
 
 private:
     Player &player () { return *files_[index_].player; }
+    // How long the current frame stays, in microseconds.
+    gint64 frame_us () { return player ().delay () * gint64 (10000); }
     bool open_window ();
     bool show_file (size_t index);
     bool set_scale (double scale);
@@ -98,8 +100,9 @@ std::string title (const std::string &name)
 
 bool Viewer::open_window ()
 {
+    std::string name = title (files_[index_].name);
     GdkWindowAttr attr{};
-    attr.title = const_cast<gchar *> (kProgram);
+    attr.title = name.data ();
     attr.x = attr.y = 0;
     static_assert (kMaxSide <= G_MAXINT16);
     attr.width = gint16 (view_->width);
@@ -148,7 +151,7 @@ bool Viewer::show_file (size_t index)
     }
     if (window_) XStoreName (dpy_, xid_, title (files_[index_].name).c_str ());
     shown_ = exposed_ ? 1 : 0;
-    next_frame_us_ = g_get_monotonic_time () + player ().delay () * gint64 (10000);
+    next_frame_us_ = g_get_monotonic_time () + frame_us ();
     if (exposed_) draw_all ();
     return true;
 }
@@ -171,7 +174,7 @@ void Viewer::next_frame ()
     draw_all ();
     ++shown_;
     // A late frame does not make the following ones hurry to catch up.
-    const gint64 now = g_get_monotonic_time (), delay = player ().delay () * gint64 (10000);
+    const gint64 now = g_get_monotonic_time (), delay = frame_us ();
     next_frame_us_ = next_frame_us_ + delay < now ? now + delay : next_frame_us_ + delay;
 }
 
@@ -185,7 +188,7 @@ void Viewer::key (KeySym sym)
         break;
     case XK_space:
         paused_ = !paused_;
-        if (!paused_) next_frame_us_ = g_get_monotonic_time () + player ().delay () * gint64 (10000);
+        if (!paused_) next_frame_us_ = g_get_monotonic_time () + frame_us ();
         break;
     case XK_n:
     case XK_Page_Down:
@@ -219,7 +222,7 @@ void Viewer::handle (XEvent &ev)
             // The first exposure shows the first frame, and the animation's clock starts.
             exposed_ = true;
             shown_ = 1;
-            next_frame_us_ = g_get_monotonic_time () + player ().delay () * gint64 (10000);
+            next_frame_us_ = g_get_monotonic_time () + frame_us ();
             damage_ = {0, 0, view_->width, view_->height};
         }
         draw (damage_);
@@ -279,7 +282,6 @@ int Viewer::run ()
         report (files_[0].name, "cannot create a window");
         return 1;
     }
-    XStoreName (dpy_, xid_, title (files_[0].name).c_str ());
     gdk_window_show (window_);
 
     const bool wants_frames = options_.snapshot && player ().animated ();

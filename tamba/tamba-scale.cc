@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "pixops/pixops.h"
+#include "pixops/pixops-private.h"
 #include "tamba-private.h"
 
 namespace tamba::detail {
@@ -29,6 +29,24 @@ bool render_rect (int dest_x, int dest_y, int dest_width, int dest_height, doubl
         if (!(c >= double (G_MININT) && c <= double (G_MAXINT))) return false;
     *out = {int (v[0]), int (v[1]), int (v[2]), int (v[3])};
     return true;
+}
+
+// The _simple forms ask the engine before they allocate, so a request it would refuse gives
+// NULL rather than an image whose pixels were never written.
+bool simple_request_ok (const char *function, PixopsOp op, const Tamba *src, int dest_width,
+                        int dest_height, int interp_type, int overall_alpha, int check_size)
+{
+    PixopsPass pass{};
+    pass.dest_channels = src->has_alpha ? 4 : 3;
+    pass.dest_has_alpha = src->has_alpha != 0;
+    pass.src_width = src->width;
+    pass.src_height = src->height;
+    pass.src_channels = src->n_channels;
+    pass.src_has_alpha = src->has_alpha != 0;
+    pass.scale_x = double (dest_width) / src->width;
+    pass.scale_y = double (dest_height) / src->height;
+    pass.check_size = check_size;
+    return pixops_request_ok (function, op, pass, interp_type, overall_alpha);
 }
 
 guchar *rect_origin (Tamba *dest, int dest_x, int dest_y)
@@ -114,6 +132,9 @@ extern "C" Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest
     TAMBA_RETURN_VAL_IF_FAIL (dest_width > 0, "dest_width > 0", nullptr);
     TAMBA_RETURN_VAL_IF_FAIL (dest_height > 0, "dest_height > 0", nullptr);
 
+    if (!simple_request_ok ("pixops_scale", PixopsOp::kScale, src, dest_width, dest_height,
+                            interp_type, 255, 0))
+        return nullptr;
     Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
     if (!dest) return nullptr;
     tamba_scale (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,
@@ -133,6 +154,9 @@ extern "C" Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width
     TAMBA_RETURN_VAL_IF_FAIL (guint (overall_alpha) <= 255,
                               "overall_alpha >= 0 && overall_alpha <= 255", nullptr);
 
+    if (!simple_request_ok ("pixops_composite_color", PixopsOp::kCompositeColor, src, dest_width,
+                            dest_height, interp_type, overall_alpha, check_size))
+        return nullptr;
     Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
     if (!dest) return nullptr;
     tamba_composite_color (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,

@@ -298,12 +298,14 @@ TAMBA_API void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x,
                                       guint32 color2);
 
 /* A new image of dest_width x dest_height (with alpha when src has it) holding the whole source
- * scaled to that size; NULL if it cannot be allocated. */
+ * scaled to that size; NULL if it cannot be allocated or the engine refuses the request (an
+ * interpolation type out of range, a size whose scale factor it cannot step by). */
 TAMBA_API Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest_height,
                                      GdkInterpType interp_type);
 
 /* A new image of dest_width x dest_height holding the whole source scaled and blended over a
- * checkerboard that starts with color1 at its top-left corner; NULL if it cannot be allocated. */
+ * checkerboard that starts with color1 at its top-left corner; NULL if it cannot be allocated or
+ * the engine refuses the request (as tamba_scale_simple, or a check_size of 0). */
 TAMBA_API Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width, int dest_height,
                                                GdkInterpType interp_type, int overall_alpha,
                                                int check_size, guint32 color1, guint32 color2);

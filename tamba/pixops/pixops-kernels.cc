@@ -27,7 +27,7 @@ guchar *composite_line_color (const int *weights, int n_x, int n_y, guchar *dest
                               guint32 color2) noexcept
 {
     TAMBA_RETURN_VAL_IF_FAIL (check_size != 0, "check_size != 0", dest);
-    const int check_shift = fx::trailing_zeros (check_size);
+    const int check_shift = get_check_shift (check_size);
     const int matrix = Taps ? Taps * Taps : n_x * n_y;
     for (; dest < dest_end; dest += DestChannels, x += x_step, dest_x++) {
         const int *pixel_weights = weights + fx::phase (x) * matrix;

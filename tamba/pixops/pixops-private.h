@@ -102,6 +102,12 @@ struct PixopsPass {
     guint32 color1, color2;
 };
 
+// Whether the entry point named function would carry out the request (a zero scale factor
+// counts as carried out: it is a no-op); otherwise logs its precondition message and returns
+// false. Callers that allocate a destination first ask before they allocate.
+bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pass,
+                        int interp_type, int overall_alpha);
+
 // The driver: walks the rectangle row by row with the filter and kernels.
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
                      PixopsPixelFunc pixel_func);

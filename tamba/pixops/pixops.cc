@@ -129,12 +129,6 @@ constexpr char kXStep[] = "65536.0 / scale_x >= 1 && 65536.0 / scale_x <= G_MAXI
 constexpr char kYStep[] = "65536.0 / scale_y >= 1 && 65536.0 / scale_y <= G_MAXINT";
 constexpr char kCheckSize[] = "check_size != 0";
 
-void log_failed (const char *function, int line, const char *text)
-{
-    g_log (NULL, G_LOG_LEVEL_CRITICAL, "file %s: line %d (%s): assertion `%s' failed.", __FILE__,
-           line, function, text);
-}
-
 // The step 65536 / scale must be a usable 32-bit step: this refuses negative, NaN, infinite,
 // too large (step 0) and too small (step beyond 32 bits) factors alike.
 bool step_ok (double scale)
@@ -158,13 +152,20 @@ const char *check_request (const PixopsPass &pass, int interp_type)
     return nullptr;
 }
 
-// Logs a failed precondition in the name of the entry point and returns from the caller.
-#define PIXOPS_CHECK(function, ok, text)                                                        \
-    do {                                                                                        \
-        if (G_LIKELY (ok)) break;                                                               \
-        log_failed (function, __LINE__, text);                                                  \
-        return;                                                                                 \
-    } while (0)
+// The first precondition the request fails, in the order the entry points check them, or
+// nullptr. A zero scale factor passes: it is a silent no-op, decided by the caller.
+const char *refusal (PixopsOp op, const PixopsPass &pass, int interp_type, int overall_alpha)
+{
+    if (pass.dest_channels == 3 && pass.dest_has_alpha) return kDestLayout;
+    if (pass.src_channels == 3 && pass.src_has_alpha) return kSrcLayout;
+    if (op == PixopsOp::kScale && pass.src_has_alpha && !pass.dest_has_alpha) return kScaleAlpha;
+    if (pass.scale_x == 0.0 || pass.scale_y == 0.0) return nullptr;
+    if (const char *failed = check_request (pass, interp_type)) return failed;
+    // An opaque source at full opacity is handed to scaling, which draws no checkerboard.
+    const bool scales = op != PixopsOp::kScale && !pass.src_has_alpha && overall_alpha == 255;
+    if (op == PixopsOp::kCompositeColor && !scales && pass.check_size == 0) return kCheckSize;
+    return nullptr;
+}
 
 using Builder = void (*) (PixopsFilter *, double, double, double);
 
@@ -212,14 +213,11 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
 }
 
 // The two compositing operations share everything but the kernels and the nearest path.
-void composite_entry (const char *function, PixopsOp op, const PixopsPass &pass, int interp_type,
+void composite_entry (const char *function, PixopsOp op, PixopsPass pass, int interp_type,
                       int overall_alpha)
 {
-    PIXOPS_CHECK (function, !(pass.dest_channels == 3 && pass.dest_has_alpha), kDestLayout);
-    PIXOPS_CHECK (function, !(pass.src_channels == 3 && pass.src_has_alpha), kSrcLayout);
+    if (!pixops_request_ok (function, op, pass, interp_type, overall_alpha)) return;
     if (pass.scale_x == 0.0 || pass.scale_y == 0.0) return;
-    const char *failed = check_request (pass, interp_type);
-    PIXOPS_CHECK (function, !failed, failed);
 
     // An opaque source at full opacity simply replaces the destination.
     if (!pass.src_has_alpha && overall_alpha == 255) {
@@ -230,7 +228,9 @@ void composite_entry (const char *function, PixopsOp op, const PixopsPass &pass,
                       pass.scale_y, PixopsInterpType (interp_type));
         return;
     }
-    if (op == PixopsOp::kCompositeColor) PIXOPS_CHECK (function, pass.check_size != 0, kCheckSize);
+    // A negative size is refused once here and drawn in squares of 16 by every path below.
+    if (op == PixopsOp::kCompositeColor && pass.check_size < 0)
+        pass.check_size = 1 << get_check_shift (pass.check_size);
 
     if (interp_type == PIXOPS_INTERP_NEAREST) {
         if (op == PixopsOp::kCompositeColor)
@@ -244,6 +244,16 @@ void composite_entry (const char *function, PixopsOp op, const PixopsPass &pass,
 
 }  // namespace
 
+bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pass,
+                        int interp_type, int overall_alpha)
+{
+    const char *failed = refusal (op, pass, interp_type, overall_alpha);
+    if (!failed) return true;
+    g_log (NULL, G_LOG_LEVEL_CRITICAL, "file %s: line %d (%s): assertion `%s' failed.", __FILE__,
+           __LINE__, function, failed);
+    return false;
+}
+
 }  // namespace tamba::detail
 
 using namespace tamba::detail;
@@ -255,17 +265,12 @@ extern "C" void pixops_scale (guchar *dest_buf, int render_x0, int render_y0, in
                               gboolean src_has_alpha, double scale_x, double scale_y,
                               PixopsInterpType interp_type)
 {
-    PIXOPS_CHECK (__func__, !(dest_channels == 3 && dest_has_alpha), kDestLayout);
-    PIXOPS_CHECK (__func__, !(src_channels == 3 && src_has_alpha), kSrcLayout);
-    PIXOPS_CHECK (__func__, !(src_has_alpha && !dest_has_alpha), kScaleAlpha);
-    if (scale_x == 0.0 || scale_y == 0.0) return;
-
     const PixopsPass pass{dest_buf, render_x0, render_y0, render_x1, render_y1, dest_rowstride,
                           dest_channels, dest_has_alpha != 0, src_buf, src_width, src_height,
                           src_rowstride, src_channels, src_has_alpha != 0, scale_x, scale_y,
                           0, 0, 0, 0, 0};
-    const char *failed = check_request (pass, interp_type);
-    PIXOPS_CHECK (__func__, !failed, failed);
+    if (!pixops_request_ok (__func__, PixopsOp::kScale, pass, interp_type, 255)) return;
+    if (scale_x == 0.0 || scale_y == 0.0) return;
 
     if (interp_type == PIXOPS_INTERP_NEAREST) {
         pixops_scale_nearest (pass);

@@ -149,6 +149,56 @@ TEST (SimpleForms, Preconditions)
                                          "overall_alpha >= 0 && overall_alpha <= 255"}));
 }
 
+// Requests the engine refuses give NULL and the engine's message; an opaque source at full
+// opacity is scaled, so it needs no checkerboard.
+TEST (SimpleForms, RefusedRequestsAllocateNothing)
+{
+    const Image rgb = make (4, 4, false), rgba = make (4, 4, true);
+    struct Case {
+        const Tamba *src;
+        int width, kind, interp, alpha, check_size;
+        const char *critical;
+    };
+    const Case cases[] = {
+        {rgb.get (), 8, 0, 7, 255, 0,
+         "interp_type >= PIXOPS_INTERP_NEAREST && interp_type <= PIXOPS_INTERP_HYPER"},
+        {rgb.get (), 4 * 65537, 0, 2, 255, 0,
+         "65536.0 / scale_x >= 1 && 65536.0 / scale_x <= G_MAXINT"},
+        {rgba.get (), 8, 1, 2, 255, 0, "check_size != 0"},
+        {rgb.get (), 8, 1, 2, 128, 0, "check_size != 0"},
+        {rgb.get (), 8, 1, 2, 255, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        LogCapture log;
+        const Image out (c.kind == 0 ? tamba_scale_simple (c.src, c.width, 2,
+                                                           GdkInterpType (c.interp))
+                                     : tamba_composite_color_simple (
+                                           c.src, c.width, 2, GdkInterpType (c.interp), c.alpha,
+                                           c.check_size, 0, 0xffffff));
+        EXPECT_EQ (out == nullptr, c.critical != nullptr) << c.critical;
+        EXPECT_EQ (log.criticals (), c.critical ? std::vector<std::string>{c.critical}
+                                                : std::vector<std::string>{});
+    }
+}
+
+// A negative check_size is refused once and every path, edge pixels included, draws squares
+// of 16.
+TEST (SimpleForms, NegativeCheckSizeDrawsOneSquareSize)
+{
+    Image src = make (4, 4, true);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 4; x++) src->pixels[y * src->rowstride + x * 4 + 3] = 0;
+    for (int interp = 0; interp < 4; interp++) {
+        LogCapture log;
+        const Image out (tamba_composite_color_simple (src.get (), 40, 40, GdkInterpType (interp),
+                                                       255, -8, 0x000000, 0x0000ff));
+        ASSERT_NE (out, nullptr);
+        EXPECT_EQ (log.criticals (), std::vector<std::string>{"check_size >= 0"}) << interp;
+        for (int x = 0; x < 40; x++)
+            EXPECT_EQ (pixel (out.get (), x, 0)[2] != 0, ((x >> 4) & 1) == 1) << interp << " " << x;
+    }
+}
+
 TEST (SimpleForms, NewImageOfTheRequestedSize)
 {
     for (bool alpha : {false, true}) {

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <glib/gstdio.h>
+#include <sys/wait.h>
 #include <tamba/tamba.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
-#include <sys/wait.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "corpus.h"
 #include "gif-writer.h"
 #include "look.h"
+#include "pixel-reference.h"
 #include "xvfb-server.h"
 
 namespace {
@@ -24,10 +26,7 @@ namespace {
 using tamba::test::Bytes;
 using tamba::test::GifImage;
 
-struct ImageUnref {
-    void operator() (Tamba *t) const { tamba_unref (t); }
-};
-using Image = std::unique_ptr<Tamba, ImageUnref>;
+using tamba::test::Image;
 
 struct ViewRun {
     int status = -1;
@@ -76,8 +75,8 @@ Image pattern (int width, int height, bool alpha)
     return im;
 }
 
-// The animation's canvas built by hand: an RGBA image of width x height filled with fill, with
-// the given rectangles painted (a colour of 0 alpha leaves a hole).
+// The animation's canvas built by hand: a transparent RGBA image of width x height with the
+// rectangles painted in order (a colour of 0 alpha makes a hole again).
 struct Patch {
     int x, y, w, h;
     guint32 rgba;
@@ -85,6 +84,7 @@ struct Patch {
 Image canvas (int width, int height, const std::vector<Patch> &patches)
 {
     Image im (tamba_new (GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+    std::memset (im->pixels, 0, size_t (im->rowstride) * size_t (height));
     for (const Patch &p : patches)
         for (int y = p.y; y < p.y + p.h; ++y)
             for (int x = p.x; x < p.x + p.w; ++x) {
@@ -120,6 +120,7 @@ protected:
     Image snapshot (const std::string &input, std::vector<std::string> options = {})
     {
         const std::string out = path ("snapshot.png");
+        g_remove (out.c_str ());  // left by an earlier case
         options.insert (options.end (), {"--snapshot", out, input});
         const ViewRun r = run_view (options, server_->display ());
         EXPECT_EQ (r.status, 0) << r.err;

@@ -7,6 +7,8 @@
 //
 // RLE bitmaps load with an alpha channel: pixels the stream skips (deltas, early end of line or
 // of bitmap, data that stops between codes) are transparent black.
+//
+// The saver writes 24-bit images, or 32-bit with an alpha mask in a V4 header for RGBA.
 #include "dib.h"
 
 namespace tamba::detail {
@@ -261,3 +263,83 @@ private:
 }  // namespace tamba::detail
 
 TAMBA_DEFINE_STREAM_MODULE (bmp, tamba::detail::BmpDecoder)
+
+namespace tamba::detail {
+namespace {
+
+constexpr std::uint32_t kInfoHeaderSize = 40;     // BITMAPINFOHEADER
+constexpr std::uint32_t kV4HeaderSize = 108;      // BITMAPV4HEADER, which carries an alpha mask
+constexpr std::uint32_t kBiRgb = 0, kBiBitfields = 3;
+constexpr std::uint32_t kSrgb = 0x73524742;       // 'sRGB'
+
+void put_le (guchar *p, std::uint32_t v, int n)
+{
+    for (int i = 0; i < n; ++i) p[i] = guchar (v >> (8 * i));
+}
+
+// The file and info headers of a bottom-up image; false when the file would exceed the
+// format's 32-bit sizes.
+bool bmp_headers (const Tamba *image, std::uint64_t stride, guchar *h, size_t *size)
+{
+    const bool alpha = image->has_alpha;
+    const std::uint32_t info_size = alpha ? kV4HeaderSize : kInfoHeaderSize;
+    const std::uint64_t offset = kFileHeaderSize + info_size;
+    const std::uint64_t data = stride * std::uint64_t (image->height);
+    if (offset + data > 0xffffffffu) return false;
+    std::memset (h, 0, offset);
+    h[0] = 'B';
+    h[1] = 'M';
+    put_le (h + 2, std::uint32_t (offset + data), 4);
+    put_le (h + 10, std::uint32_t (offset), 4);
+    guchar *info = h + kFileHeaderSize;
+    put_le (info, info_size, 4);
+    put_le (info + 4, std::uint32_t (image->width), 4);
+    put_le (info + 8, std::uint32_t (image->height), 4);  // positive: bottom-up
+    put_le (info + 12, 1, 2);                              // planes
+    put_le (info + 14, alpha ? 32 : 24, 2);
+    put_le (info + 16, alpha ? kBiBitfields : kBiRgb, 4);
+    put_le (info + 20, std::uint32_t (data), 4);
+    put_le (info + 24, 2835, 4);                           // 72 dpi
+    put_le (info + 28, 2835, 4);
+    if (alpha) {
+        put_le (info + 40, 0x00ff0000, 4);
+        put_le (info + 44, 0x0000ff00, 4);
+        put_le (info + 48, 0x000000ff, 4);
+        put_le (info + 52, 0xff000000, 4);
+        put_le (info + 56, kSrgb, 4);
+    }
+    *size = size_t (offset);
+    return true;
+}
+
+}  // namespace
+}  // namespace tamba::detail
+
+// Saving: 24-bit BGR without alpha, 32-bit BGRA with bit-field masks with alpha; rows bottom-up,
+// padded to 4 bytes.
+extern "C" G_MODULE_EXPORT gboolean tamba__bmp_image_save (FILE *f, const Tamba *image, int)
+{
+    using namespace tamba::detail;
+    const int nc = image->n_channels;
+    const std::uint64_t stride = (std::uint64_t (image->width) * std::uint64_t (nc) + 3) & ~3ull;
+    guchar header[kFileHeaderSize + kV4HeaderSize];
+    size_t header_size = 0;
+    if (!bmp_headers (image, stride, header, &header_size)) return FALSE;
+    if (std::fwrite (header, 1, header_size, f) != header_size) return FALSE;
+
+    std::unique_ptr<guchar[]> row (new (std::nothrow) guchar[size_t (stride)]);
+    if (!row) return FALSE;
+    std::memset (row.get (), 0, size_t (stride));  // the padding stays zero
+    for (int y = image->height - 1; y >= 0; --y) {
+        const guchar *src = image->pixels + size_t (y) * size_t (image->rowstride);
+        guchar *dst = row.get ();
+        for (int x = 0; x < image->width; ++x, src += nc, dst += nc) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+            if (nc == 4) dst[3] = src[3];
+        }
+        if (std::fwrite (row.get (), 1, size_t (stride), f) != size_t (stride)) return FALSE;
+    }
+    return TRUE;
+}

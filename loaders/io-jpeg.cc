@@ -1,5 +1,6 @@
-// JPEG loader module on libjpeg-turbo with a suspending data source. Whole-file loading feeds
-// the file through the same decoder as progressive loading, so both give the same pixels.
+// JPEG loader module on libjpeg-turbo with a suspending data source, and the saver. Whole-file
+// loading feeds the file through the same decoder as progressive loading, so both give the same
+// pixels.
 //
 // Progressive-mode (multi-scan) JPEGs are shown once, when the final image is complete: the
 // decoder runs in single-pass mode, so rows are delivered only after the last scan has arrived.
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -305,6 +307,59 @@ void JpegDecode::read_rows ()
     }
 }
 
+// Saving. libjpeg's errors longjmp to the setjmp in compress(), which holds nothing with a
+// destructor; alpha is dropped through a row buffer the caller owns.
+void on_save_error (j_common_ptr cinfo)
+{
+    std::longjmp (reinterpret_cast<ErrorManager *> (cinfo->err)->jump, 1);
+}
+
+void on_save_message (j_common_ptr, int) {}
+
+bool compress (jpeg_compress_struct *cinfo, ErrorManager *error, FILE *f, const Tamba *image,
+               int quality, JSAMPLE *rgb_row) noexcept
+{
+    if (setjmp (error->jump)) return false;
+    jpeg_create_compress (cinfo);
+    jpeg_stdio_dest (cinfo, f);
+    cinfo->image_width = JDIMENSION (image->width);
+    cinfo->image_height = JDIMENSION (image->height);
+    cinfo->input_components = 3;
+    cinfo->in_color_space = JCS_RGB;
+    jpeg_set_defaults (cinfo);
+    jpeg_set_quality (cinfo, quality, TRUE);
+    jpeg_start_compress (cinfo, TRUE);
+    while (cinfo->next_scanline < cinfo->image_height) {
+        JSAMPROW row = image->pixels + size_t (cinfo->next_scanline) * size_t (image->rowstride);
+        if (rgb_row) {
+            for (int x = 0; x < image->width; ++x) std::memcpy (rgb_row + 3 * x, row + 4 * x, 3);
+            row = rgb_row;
+        }
+        jpeg_write_scanlines (cinfo, &row, 1);
+    }
+    jpeg_finish_compress (cinfo);
+    return true;
+}
+
 }  // namespace
 
 TAMBA_DEFINE_CODEC_MODULE (jpeg, JpegDecode)
+
+extern "C" G_MODULE_EXPORT gboolean tamba__jpeg_image_save (FILE *f, const Tamba *image,
+                                                            int quality)
+{
+    std::unique_ptr<JSAMPLE[]> rgb_row;
+    if (image->has_alpha) {
+        rgb_row.reset (new (std::nothrow) JSAMPLE[size_t (image->width) * 3]);
+        if (!rgb_row) return FALSE;
+    }
+    jpeg_compress_struct cinfo {};
+    ErrorManager error {};
+    cinfo.err = jpeg_std_error (&error.pub);
+    error.pub.error_exit = on_save_error;
+    error.pub.emit_message = on_save_message;
+    const bool ok = compress (&cinfo, &error, f, image, quality, rgb_row.get ());
+    // Safe whether or not the object was created: destroy checks its memory manager.
+    jpeg_destroy_compress (&cinfo);
+    return ok;
+}

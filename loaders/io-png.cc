@@ -1,5 +1,6 @@
-// PNG loader module on libpng's push reader. Whole-file loading feeds the file through the same
-// reader as progressive loading, so both give the same pixels whatever the piece sizes.
+// PNG loader module on libpng's push reader, and the saver on its writer. Whole-file loading
+// feeds the file through the same reader as progressive loading, so both give the same pixels
+// whatever the piece sizes.
 #include <png.h>
 
 #include <algorithm>
@@ -189,6 +190,42 @@ Tamba *PngDecode::finish () noexcept
     return image;
 }
 
+// Saving. Errors longjmp to the setjmp in write_rows(); the saver reports failure by its
+// return value alone, the library names the file and the reason.
+void on_save_error (png_structp png, png_const_charp)
+{
+    png_longjmp (png, 1);
+}
+
+void on_save_warning (png_structp, png_const_charp) {}
+
+bool write_rows (png_structp png, png_infop info, FILE *f, const Tamba *image) noexcept
+{
+    if (setjmp (png_jmpbuf (png))) return false;
+    png_init_io (png, f);
+    // The default limits guard readers; a writer takes every size the format allows.
+    png_set_user_limits (png, 0x7fffffff, 0x7fffffff);
+    png_set_IHDR (png, info, png_uint_32 (image->width), png_uint_32 (image->height), 8,
+                  image->has_alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info (png, info);
+    for (int y = 0; y < image->height; ++y)
+        png_write_row (png, image->pixels + size_t (y) * size_t (image->rowstride));
+    png_write_end (png, info);
+    return true;
+}
+
 }  // namespace
 
 TAMBA_DEFINE_CODEC_MODULE (png, PngDecode)
+
+extern "C" G_MODULE_EXPORT gboolean tamba__png_image_save (FILE *f, const Tamba *image, int)
+{
+    png_structp png = png_create_write_struct (PNG_LIBPNG_VER_STRING, nullptr, on_save_error,
+                                               on_save_warning);
+    if (!png) return FALSE;
+    png_infop info = png_create_info_struct (png);
+    const bool ok = info && write_rows (png, info, f, image);
+    png_destroy_write_struct (&png, &info);
+    return ok;
+}

@@ -2,7 +2,7 @@
 // white space may, in the header and between plain samples. Samples of any maxval from 1 to
 // 65535 are scaled to 8 bits as round(v * 255 / maxval); samples above maxval read as 255. In P1
 // and P4 a 1 is black. Only the first image of a file is read. Progressive: rows are reported
-// as they complete.
+// as they complete. The saver writes P6, or P7 with alpha.
 #include "stream-decoder.h"
 
 namespace tamba::detail {
@@ -240,3 +240,20 @@ private:
 }  // namespace tamba::detail
 
 TAMBA_DEFINE_STREAM_MODULE (pnm, tamba::detail::PnmDecoder)
+
+// Saving: P6 (maxval 255) for RGB; RGBA becomes a P7 PAM, which keeps the alpha.
+extern "C" G_MODULE_EXPORT gboolean tamba__pnm_image_save (FILE *f, const Tamba *image, int)
+{
+    const int written =
+        image->has_alpha
+            ? std::fprintf (f, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\n"
+                               "TUPLTYPE RGB_ALPHA\nENDHDR\n", image->width, image->height)
+            : std::fprintf (f, "P6\n%d %d\n255\n", image->width, image->height);
+    if (written < 0) return FALSE;
+    const size_t row_bytes = size_t (image->width) * size_t (image->n_channels);
+    for (int y = 0; y < image->height; ++y)
+        if (std::fwrite (image->pixels + size_t (y) * size_t (image->rowstride), 1, row_bytes, f)
+            != row_bytes)
+            return FALSE;
+    return TRUE;
+}

@@ -1,4 +1,6 @@
-// The format table, opening loader modules, and whole-file and XPM-data loading.
+// The format table, opening loader modules, and whole-file, fitted-size and XPM-data loading.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "tamba-loading.h"
@@ -125,11 +127,10 @@ extern "C" TambaModule *tamba_get_module (guchar *buffer, guint size)
     return nullptr;
 }
 
-extern "C" void tamba_load_module (TambaModule *image_module)
-{
-    TAMBA_RETURN_IF_FAIL (image_module != nullptr, "image_module != NULL");
-    TAMBA_RETURN_IF_FAIL (image_module->module == nullptr, "image_module->module == NULL");
+namespace tamba::detail {
 
+gchar *open_module (TambaModule *image_module)
+{
     gchar *name = g_strconcat ("tambaloader-", image_module->module_name, nullptr);
     gchar *path = nullptr;
     GModule *module = open_module_file (TAMBA_MODULE_DIR, name, &path);
@@ -138,15 +139,13 @@ extern "C" void tamba_load_module (TambaModule *image_module)
         g_free (path);
         module = open_module_file ("", name, &path);
     }
+    g_free (name);
     if (!module) {
-        g_log (nullptr, G_LOG_LEVEL_WARNING, tamba::detail::kModuleOpenFailed, path,
-               g_module_error ());
-        g_free (name);
+        gchar *error = g_strdup_printf (kModuleOpenFailed, path, g_module_error ());
         g_free (path);
-        return;
+        return error;
     }
     g_free (path);
-    g_free (name);
     image_module->module = module;
 
     bind_entry (image_module, "image_load", &image_module->load);
@@ -155,6 +154,28 @@ extern "C" void tamba_load_module (TambaModule *image_module)
     bind_entry (image_module, "image_stop_load", &image_module->stop_load);
     bind_entry (image_module, "image_load_increment", &image_module->load_increment);
     bind_entry (image_module, "image_load_animation", &image_module->load_animation);
+    bind_entry (image_module, "image_save", &image_module->save);
+    return nullptr;
+}
+
+TambaModule *find_format (const char *name)
+{
+    for (TambaModule *m = file_formats; m->module_name; m++)
+        if (std::strcmp (m->module_name, name) == 0) return m;
+    return nullptr;
+}
+
+}  // namespace tamba::detail
+
+extern "C" void tamba_load_module (TambaModule *image_module)
+{
+    TAMBA_RETURN_IF_FAIL (image_module != nullptr, "image_module != NULL");
+    TAMBA_RETURN_IF_FAIL (image_module->module == nullptr, "image_module->module == NULL");
+
+    if (gchar *error = tamba::detail::open_module (image_module)) {
+        g_log (nullptr, G_LOG_LEVEL_WARNING, "%s", error);
+        g_free (error);
+    }
 }
 
 namespace tamba::detail {
@@ -195,6 +216,59 @@ extern "C" Tamba *tamba_new_from_file (const char *filename)
     file.reset ();
     if (tamba) TAMBA_ASSERT (tamba->ref_count > 0, "tamba->ref_count > 0");
     return tamba;
+}
+
+namespace tamba::detail {
+namespace {
+
+// side * numerator / denominator rounded to nearest (halves up), kept within 1..limit. Sides are
+// ints, so the products fit in 64 bits.
+int scaled_side (int side, int numerator, int denominator, int limit)
+{
+    const std::int64_t doubled = std::int64_t (side) * numerator * 2 + denominator;
+    return int (std::clamp<std::int64_t> (doubled / (2 * std::int64_t (denominator)), 1, limit));
+}
+
+// The size a w x h image takes to fit a width x height box keeping its aspect: the side that
+// limits is the box's, the other is scaled by the same factor.
+void fit_inside (int w, int h, int width, int height, int *out_w, int *out_h)
+{
+    if (std::int64_t (width) * h <= std::int64_t (height) * w) {
+        *out_w = width;
+        *out_h = scaled_side (h, width, w, height);
+    } else {
+        *out_w = scaled_side (w, height, h, width);
+        *out_h = height;
+    }
+}
+
+}  // namespace
+}  // namespace tamba::detail
+
+extern "C" Tamba *tamba_new_from_file_at_size (const char *filename, int width, int height,
+                                               gboolean preserve_aspect)
+{
+    TAMBA_RETURN_VAL_IF_FAIL (filename != nullptr, "filename != NULL", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (width > 0, "width > 0", nullptr);
+    TAMBA_RETURN_VAL_IF_FAIL (height > 0, "height > 0", nullptr);
+
+    Tamba *loaded = tamba_new_from_file (filename);
+    if (!loaded) return nullptr;
+    int dest_w = width, dest_h = height;
+    if (preserve_aspect)
+        tamba::detail::fit_inside (loaded->width, loaded->height, width, height, &dest_w, &dest_h);
+    if (dest_w == loaded->width && dest_h == loaded->height) return loaded;
+
+    // Fewer pixels than the source is a reduction, which wants the filter that averages.
+    const bool reducing = std::int64_t (dest_w) * dest_h
+                          < std::int64_t (loaded->width) * loaded->height;
+    Tamba *scaled = tamba_scale_simple (loaded, dest_w, dest_h,
+                                        reducing ? GDK_INTERP_HYPER : GDK_INTERP_BILINEAR);
+    tamba_unref (loaded);
+    if (!scaled)
+        g_log (nullptr, G_LOG_LEVEL_WARNING, tamba::detail::kNoMemoryToScale, filename, dest_w,
+               dest_h);
+    return scaled;
 }
 
 extern "C" Tamba *tamba_new_from_xpm_data (const char **data)

@@ -1,5 +1,5 @@
-// Internal to the loading area: its messages (shared with the tests) and the file opening that
-// whole-file and animation loading have in common.
+// Internal to the loading area: its messages (shared with the tests), the file opening that
+// whole-file and animation loading have in common, and module opening for saving.
 #ifndef TAMBA_TAMBA_LOADING_H
 #define TAMBA_TAMBA_LOADING_H
 
@@ -17,6 +17,18 @@ inline constexpr char kNoXpmData[] = "tamba XPM module lacks XPM data capability
 inline constexpr char kNotIncremental[] = "module %s does not support incremental loading.\n";
 inline constexpr char kBeginFailed[] = "Failed to begin progressive load";
 
+inline constexpr char kNoMemoryToScale[] = "Not enough memory to scale %s to %dx%d";
+
+// Saving: one warning, the file and the reason.
+inline constexpr char kSaveFailed[] = "Cannot save %s: %s";
+inline constexpr char kSaveUnknownFormat[] = "unknown format \"%s\"";
+inline constexpr char kSaveNoSaver[] = "the %s module cannot save";
+inline constexpr char kSaveCannotOpen[] = "cannot open for writing: %s";
+inline constexpr char kSaveWriteError[] = "write error: %s";
+inline constexpr char kSaveEncodeFailed[] = "the %s module could not write the image";
+inline constexpr char kSaveBadQuality[] = "quality %d is not in 1..100";
+inline constexpr char kSaveBadImage[] = "not a valid 8-bit RGB or RGBA image";
+
 // How many leading bytes the format tests look at.
 inline constexpr int kHeaderSize = 128;
 
@@ -30,6 +42,13 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // in *file, or NULL: with no message for a file that does not open, is empty or cannot be
 // rewound, with the "no handler" warning for unrecognised data.
 TambaModule *open_with_module (const char *filename, File *file);
+
+// Opens the record's module and binds its entry points. NULL on success, else the message that
+// tamba_load_module warns with (the caller frees it); the record then stays unopened.
+gchar *open_module (TambaModule *image_module);
+
+// The format record called name, or NULL.
+TambaModule *find_format (const char *name);
 
 }  // namespace tamba::detail
 

@@ -174,6 +174,10 @@ struct _TambaModule {
   void (*stop_load) (gpointer context);
   gboolean (*load_increment) (gpointer context, const guchar *buf, guint size);
   TambaAnimation *(*load_animation) (FILE *f);
+  /* Writes the whole image to f ("tamba__" + name + "_image_save"); NULL when the module cannot
+   * save. quality (1..100) matters to JPEG only. Returns FALSE on any failure, without logging:
+   * the library reports it. */
+  gboolean (*save) (FILE *f, const Tamba *tamba, int quality);
 };
 
 /* ---------------------------------------------------------------------------------------------
@@ -190,6 +194,16 @@ TAMBA_API void tamba_load_module (TambaModule *image_module);
 
 /* Loads a whole file through its format's module: a new image owned by the caller, or NULL. */
 TAMBA_API Tamba *tamba_new_from_file (const char *filename);
+
+/* Loads a whole file and scales it to fit width x height (both > 0): exactly that size, or with
+ * preserve_aspect the largest size inside the box with the image's aspect (each side at least 1,
+ * rounded to nearest). The scaling is tamba_scale_simple's, with GDK_INTERP_HYPER when the result
+ * has fewer pixels than the file's image and GDK_INTERP_BILINEAR otherwise. When the size is the
+ * image's own, the loaded image is returned as it is. NULL when loading fails.
+ * A later version may let the module decode at a reduced size first (JPEG's DCT scaling), so
+ * callers may not rely on the pixels being byte-identical to a full decode followed by scaling. */
+TAMBA_API Tamba *tamba_new_from_file_at_size (const char *filename, int width, int height,
+                                              gboolean preserve_aspect);
 
 /* Builds an image from XPM data held in memory, through the xpm module; NULL on failure. */
 TAMBA_API Tamba *tamba_new_from_xpm_data (const char **data);
@@ -264,6 +278,24 @@ TAMBA_API Tamba *tamba_loader_get_tamba (TambaLoader *loader);
 
 /* The animation assembled from finished frames, or NULL; no reference is added. */
 TAMBA_API TambaAnimation *tamba_loader_get_animation (TambaLoader *loader);
+
+/* ---------------------------------------------------------------------------------------------
+ * Saving.
+ */
+
+/* Writes an 8-bit RGB or RGBA image to filename through the module of format ("png", "jpeg",
+ * "pnm", "bmp", or any format whose module can save), as tamba_save_with_quality with quality
+ * 90. */
+TAMBA_API gboolean tamba_save (const Tamba *tamba, const char *filename, const char *format);
+
+/* As tamba_save, with a JPEG quality of 1..100 (other formats check the range but ignore the
+ * value). "png" keeps alpha, "jpeg" drops it, "pnm" writes P6 or, with alpha, a P7 PAM (which
+ * the library itself does not read), "bmp" writes 24 bits or, with alpha, 32 bits with an alpha
+ * mask. On failure returns FALSE with one warning naming the file and the reason (unknown
+ * format, module without a saver, the file cannot be opened, a write error, an invalid quality
+ * or image); a partly written file is removed. */
+TAMBA_API gboolean tamba_save_with_quality (const Tamba *tamba, const char *filename,
+                                            const char *format, int quality);
 
 /* ---------------------------------------------------------------------------------------------
  * Scaling, compositing and pixel utilities.

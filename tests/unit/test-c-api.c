@@ -1,6 +1,7 @@
-/* The public header compiles as strict C11, and a C program links against the library. */
+/* The public headers compile as strict C11, and a C program links against the library. */
 #include <stdio.h>
 
+#include <tamba/pixops.h>
 #include <tamba/tamba.h>
 
 int main (void)
@@ -18,6 +19,13 @@ int main (void)
     tamba_loader_close (loader);
     ok = ok && tamba_loader_get_tamba (loader) == NULL;
     g_object_unref (loader);
+  }
+  {
+    /* The engine scales raw buffers from C: one grey RGB pixel doubled. */
+    guchar src[3] = {90, 90, 90}, dest[12] = {0};
+    pixops_scale (dest, 0, 0, 2, 2, 6, 3, FALSE, src, 1, 1, 3, 3, FALSE, 2.0, 2.0,
+                  PIXOPS_INTERP_NEAREST);
+    ok = ok && dest[0] == 90 && dest[11] == 90;
   }
   ok = ok && tamba_major_version == 0 && tamba_minor_version == 18 && tamba_screen == -1;
   printf ("%s %s\n", tamba_version, ok ? "ok" : "FAILED");

@@ -1,21 +1,37 @@
 #!/bin/sh
-# Installs what the build, the tests and the benchmarks need on Debian 12.
-# Safe to run again: apt-get skips what is already there.
+# SPDX-License-Identifier: LGPL-2.1-or-later
+# Installs what tamba needs on Debian 12. Safe to run again: only missing packages are fetched.
+#   scripts/setup.sh            building and running: the library, its modules, the tools, the demo
+#   scripts/setup.sh --tests    and the test suite (GoogleTest, clang with its sanitizer runtime,
+#                               cjpeg for the sample recipe)
+#   scripts/setup.sh --bench    and the benchmarks with the libraries they measure against
+#   scripts/setup.sh --fuzz     and the fuzz targets (clang with libFuzzer)
+# The flags combine.
 set -eu
-# libgif-dev serves the GIF benchmark only (giflib is the yardstick it measures against); nothing
-# in the library or its modules links it.
+
+# Xvfb and xauth let the demo take the viewer's snapshot without a display.
 PACKAGES="
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config python3
   libglib2.0-dev
-  libpng-dev libjpeg62-turbo-dev libtiff-dev libturbojpeg0-dev
+  libpng-dev libjpeg62-turbo-dev libtiff-dev
   libx11-dev libxext-dev xvfb xauth
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libgif-dev
-  clang libclang-rt-14-dev
-  libpixman-1-dev libopencv-imgproc-dev
-  python3
 "
+for flag in "$@"; do
+  case $flag in
+    --tests) PACKAGES="$PACKAGES googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev
+                        libjpeg-turbo-progs" ;;
+    # giflib, pixman, OpenCV and the TurboJPEG interface are only yardsticks the benchmarks
+    # compare against; nothing in the library or its modules links them.
+    --bench) PACKAGES="$PACKAGES libbenchmark-dev libgif-dev libpixman-1-dev
+                        libopencv-imgproc-dev libturbojpeg0-dev" ;;
+    --fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
+    *) echo "usage: $0 [--tests] [--bench] [--fuzz]" >&2; exit 2 ;;
+  esac
+done
+
 missing=""
 for p in $PACKAGES; do
+  case " $missing " in *" $p "*) continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
 done
 if [ -n "$missing" ]; then

@@ -1,16 +1,17 @@
 #!/bin/sh
-# Installs what is needed, builds from scratch-safe build folders and runs the whole suite.
+# Installs what the tests need, builds with the test suite switched on (the demo shares build/
+# with it switched off) and runs the whole suite.
 #   scripts/test.sh             the release build (build/)
 #   scripts/test.sh --sanitize  the same suite under AddressSanitizer and UBSan (build-asan/)
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/setup.sh
+sh scripts/setup.sh --tests
 
 mode=${1:-}
 if [ "$mode" = "--sanitize" ]; then
   dir=build-asan
   flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBA_BUILD_TESTS=ON \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
@@ -20,7 +21,7 @@ if [ "$mode" = "--sanitize" ]; then
   export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
 else
   dir=build
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTAMBA_BUILD_TESTS=ON
 fi
 cmake --build "$dir" -j "$(nproc)"
 cd "$dir"

@@ -290,10 +290,10 @@ void JpegDecode::begin_image ()
 // still covers the minimum size. libjpeg rounds scaled sides up, so its own computation decides.
 void JpegDecode::choose_scale ()
 {
-    const JDIMENSION want_w = std::min (JDIMENSION (std::max (min_width_, 0)), cinfo_.image_width);
-    const JDIMENSION want_h = std::min (JDIMENSION (std::max (min_height_, 0)), cinfo_.image_height);
     cinfo_.scale_num = 1;
     if (min_width_ > 0 && min_height_ > 0) {
+        const JDIMENSION want_w = std::min (JDIMENSION (min_width_), cinfo_.image_width);
+        const JDIMENSION want_h = std::min (JDIMENSION (min_height_), cinfo_.image_height);
         for (const unsigned denom : {8u, 4u, 2u}) {
             cinfo_.scale_denom = denom;
             jpeg_calc_output_dimensions (&cinfo_);

@@ -246,7 +246,7 @@ void fit_inside (int w, int h, int width, int height, int *out_w, int *out_h)
 
 // The size of the file's image, from the module's progressive entries: they prepare the image
 // as soon as its header is in, and the rest is not fed. The file is rewound afterwards. False
-// (the module having warned) when no image was prepared.
+// (the module having warned) when no image was prepared or a piece was refused.
 bool peek_size (TambaModule *image_module, FILE *f, int *width, int *height)
 {
     struct Seen {
@@ -272,7 +272,8 @@ bool peek_size (TambaModule *image_module, FILE *f, int *width, int *height)
     image_module->stop_load (context);
     *width = seen.width;
     *height = seen.height;
-    return seen.width > 0 && std::fseek (f, 0, SEEK_SET) == 0;
+    // A refused piece has been reported already, and a whole load would only fail again.
+    return fed && seen.width > 0 && std::fseek (f, 0, SEEK_SET) == 0;
 }
 
 // The image for a width x height target, or NULL: a reduced decode where the module offers one,

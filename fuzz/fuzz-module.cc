@@ -1,7 +1,9 @@
 // One loader module, fuzzed two ways: the whole-file entry on a memory FILE, and the progressive
 // entries fed in pieces whose sizes come from the input's last 4 bytes. When both give an image,
-// the pixels must be the same. Built once per format (TAMBA_FUZZ_FORMAT); the module is opened by
-// path from the build's loader folder, and a module that is not built makes every input a no-op.
+// the pixels must be the same. A module that decodes at a reduced size is tried at one too.
+// Built once per format (TAMBA_FUZZ_FORMAT); the module is opened by path from the build's loader
+// folder, and a module that is not built makes every input a no-op.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -80,6 +82,22 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t *data, size_t size)
             expect_same (first->tamba, piece_first->tamba, "first frame");
         } else if (!entries.load_animation && whole && p.increments_ok && p.image) {
             expect_same (whole, p.image, "image");
+        }
+    }
+    // The reduced decode, for a square whose side comes from the first option byte: never
+    // larger than the whole image, never below the side where the whole image is not.
+    if (entries.load_at_size && whole && !input.payload ().empty ()) {
+        const int side = 1 + input.option (0) * 4;
+        std::vector<std::uint8_t> copy (input.payload ());
+        if (FILE *f = fmemopen (copy.data (), copy.size (), "rb")) {
+            Tamba *reduced = entries.load_at_size (f, side, side);
+            std::fclose (f);
+            if (!reduced) tamba::fuzz::fail ("reduced decode refused what the whole load took");
+            if (reduced->width > whole->width || reduced->height > whole->height
+                || reduced->width < std::min (side, whole->width)
+                || reduced->height < std::min (side, whole->height))
+                tamba::fuzz::fail ("reduced decode outside its bounds");
+            tamba_unref (reduced);
         }
     }
     tamba::test::free_animation (animation);

@@ -7,6 +7,9 @@
 // A file that ends early is finished as if an end-of-image marker followed: what arrived is
 // shown and the rest of the image is still decoded (grey where no data came), never left
 // uninitialised.
+//
+// Loading at a size lets libjpeg scale the DCT by 1/2, 1/4 or 1/8, which skips most of the
+// inverse transform, upsampling and colour conversion; the library finishes with its engine.
 #include <cstdio>
 #include <jpeglib.h>
 
@@ -43,6 +46,10 @@ struct SourceManager {
 class JpegDecode {
 public:
     explicit JpegDecode (const ProgressSink &sink) noexcept : sink_ (sink) {}
+    // Decodes at the smallest DCT scale whose output is at least width x height on each side
+    // (or the whole image on a side that is smaller than that).
+    JpegDecode (int min_width, int min_height) noexcept
+        : min_width_ (min_width), min_height_ (min_height) {}
     ~JpegDecode ()
     {
         if (created_) jpeg_destroy_decompress (&cinfo_);
@@ -56,6 +63,9 @@ public:
     bool feed (const guchar *data, size_t size) noexcept;
     // Decodes the rest as if the data ended here; the image (caller's reference) or NULL.
     Tamba *finish () noexcept;
+    // At a stop: true when the image went to nobody but this decoder (no reference taken at
+    // prepare), so there is no one to finish the rows for.
+    bool unclaimed () const noexcept { return image_ && image_->ref_count == 1; }
 
 private:
     enum class Stage { kHeader, kStart, kRows, kDone, kFailed };
@@ -70,6 +80,7 @@ private:
     bool run () noexcept;
     void step ();
     void begin_image ();
+    void choose_scale ();
     void read_rows ();
     void fill_missing_rows () noexcept;
     // Ends the decode from inside run(), as libjpeg's own errors do.
@@ -81,6 +92,7 @@ private:
     void fail (const char *reason) noexcept;
 
     ProgressSink sink_;
+    int min_width_ = 0, min_height_ = 0;  // 0: full size
     jpeg_decompress_struct cinfo_ {};
     ErrorManager error_ {};
     SourceManager source_ {};
@@ -260,17 +272,36 @@ void JpegDecode::begin_image ()
         cinfo_.out_color_space = JCS_RGB;
         break;
     }
+    choose_scale ();
     bool have_rows = true;
     try {
-        if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.image_width) * 4 * kRowsPerRead);
+        if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.output_width) * 4 * kRowsPerRead);
     } catch (const std::bad_alloc &) {
         have_rows = false;  // the jump out happens after the handler has finished
     }
     if (!have_rows) stop_with (tamba::detail::kNoMemoryMessage);
-    image_ = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, int (cinfo_.image_width),
-                        int (cinfo_.image_height));
+    image_ = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, int (cinfo_.output_width),
+                        int (cinfo_.output_height));
     if (!image_) stop_with (tamba::detail::kNoMemoryMessage);
     sink_.prepared (image_);
+}
+
+// Leaves the output size in cinfo_: the full image, or the smallest of 1/8, 1/4 and 1/2 that
+// still covers the minimum size. libjpeg rounds scaled sides up, so its own computation decides.
+void JpegDecode::choose_scale ()
+{
+    cinfo_.scale_num = 1;
+    if (min_width_ > 0 && min_height_ > 0) {
+        const JDIMENSION want_w = std::min (JDIMENSION (min_width_), cinfo_.image_width);
+        const JDIMENSION want_h = std::min (JDIMENSION (min_height_), cinfo_.image_height);
+        for (const unsigned denom : {8u, 4u, 2u}) {
+            cinfo_.scale_denom = denom;
+            jpeg_calc_output_dimensions (&cinfo_);
+            if (cinfo_.output_width >= want_w && cinfo_.output_height >= want_h) return;
+        }
+    }
+    cinfo_.scale_denom = 1;
+    jpeg_calc_output_dimensions (&cinfo_);
 }
 
 // CMYK (as stored, inverted or not) to RGB: each colour is its ink's complement darkened by
@@ -344,6 +375,12 @@ bool compress (jpeg_compress_struct *cinfo, ErrorManager *error, FILE *f, const 
 }  // namespace
 
 TAMBA_DEFINE_CODEC_MODULE (jpeg, JpegDecode)
+
+extern "C" G_MODULE_EXPORT Tamba *tamba__jpeg_image_load_at_size (FILE *f, int width, int height)
+{
+    JpegDecode decode (width, height);
+    return tamba::detail::decode_stream (decode, f);
+}
 
 extern "C" G_MODULE_EXPORT gboolean tamba__jpeg_image_save (FILE *f, const Tamba *image,
                                                             int quality)

@@ -77,17 +77,23 @@ struct ProgressSink {
 
 // The entry points of a module whose decoder takes bytes as they come: Decode has a
 // constructor from a ProgressSink, start(), feed(bytes, size) and finish() (the finished image
-// with the caller's reference, or NULL), each reporting its own failure.
+// with the caller's reference, or NULL), each reporting its own failure; optionally unclaimed().
 template <class Decode>
-Tamba *load_through_decoder (FILE *f) noexcept
+Tamba *decode_stream (Decode &decode, FILE *f) noexcept
 {
-    Decode decode (ProgressSink {});
     if (!decode.start ()) return nullptr;
     guchar chunk[65536];
     size_t n;
     while ((n = std::fread (chunk, 1, sizeof chunk, f)) > 0)
         if (!decode.feed (chunk, n)) return nullptr;
     return decode.finish ();
+}
+
+template <class Decode>
+Tamba *load_through_decoder (FILE *f) noexcept
+{
+    Decode decode (ProgressSink {});
+    return decode_stream (decode, f);
 }
 
 template <class Decode>
@@ -106,8 +112,12 @@ void stop_decoder (gpointer context) noexcept
 {
     auto *decode = static_cast<Decode *> (context);
     if (!decode) return;
-    // The loader took its own reference at prepare; the module's goes with the decoder.
-    if (Tamba *image = decode->finish ()) tamba_unref (image);
+    // The loader took its own reference at prepare; the module's goes with the decoder. A
+    // decoder that can tell nobody took one skips decoding the rest (it would be thrown away).
+    bool finish = true;
+    if constexpr (requires { decode->unclaimed (); }) finish = !decode->unclaimed ();
+    if (finish)
+        if (Tamba *image = decode->finish ()) tamba_unref (image);
     delete decode;
 }
 

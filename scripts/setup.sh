@@ -4,7 +4,8 @@
 #   scripts/setup.sh            building and running: the library, its modules, the tools, the demo
 #   scripts/setup.sh --tests    and the test suite (GoogleTest, clang with its sanitizer runtime,
 #                               cjpeg for the sample recipe)
-#   scripts/setup.sh --bench    and the benchmarks with the libraries they measure against
+#   scripts/setup.sh --bench    and the benchmarks with the libraries and programs they
+#                               measure against
 #   scripts/setup.sh --fuzz     and the fuzz targets (clang with libFuzzer)
 # The flags combine.
 set -eu
@@ -20,10 +21,13 @@ for flag in "$@"; do
   case $flag in
     --tests) PACKAGES="$PACKAGES googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev
                         libjpeg-turbo-progs" ;;
-    # giflib, pixman, OpenCV and the TurboJPEG interface are only yardsticks the benchmarks
-    # compare against; nothing in the library or its modules links them.
+    # giflib, pixman, OpenCV, the TurboJPEG interface and ImageMagick are only yardsticks the
+    # benchmarks compare against; nothing in the library or its modules links them. cjpeg makes
+    # the thumbnail benchmark's photo. libvips-tools is left out on purpose: through librsvg it
+    # loads a desktop toolkit's image library.
     --bench) PACKAGES="$PACKAGES libbenchmark-dev libgif-dev libpixman-1-dev
-                        libopencv-imgproc-dev libturbojpeg0-dev" ;;
+                        libopencv-imgproc-dev libturbojpeg0-dev imagemagick
+                        libjpeg-turbo-progs" ;;
     --fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
     *) echo "usage: $0 [--tests] [--bench] [--fuzz]" >&2; exit 2 ;;
   esac

@@ -155,6 +155,7 @@ gchar *open_module (TambaModule *image_module)
     bind_entry (image_module, "image_load_increment", &image_module->load_increment);
     bind_entry (image_module, "image_load_animation", &image_module->load_animation);
     bind_entry (image_module, "image_save", &image_module->save);
+    bind_entry (image_module, "image_load_at_size", &image_module->load_at_size);
     return nullptr;
 }
 
@@ -242,6 +243,62 @@ void fit_inside (int w, int h, int width, int height, int *out_w, int *out_h)
     }
 }
 
+
+// The size of the file's image, from the module's progressive entries: they prepare the image
+// as soon as its header is in, and the rest is not fed. The file is rewound afterwards. False
+// (the module having warned) when no image was prepared or a piece was refused.
+bool peek_size (TambaModule *image_module, FILE *f, int *width, int *height)
+{
+    struct Seen {
+        int width = 0, height = 0;
+    } seen;
+    const TambaPrepareFunc note = [] (Tamba *tamba, gpointer data) {
+        auto *s = static_cast<Seen *> (data);
+        s->width = tamba->width;
+        s->height = tamba->height;
+    };
+    // Nothing here takes a reference at prepare, which tells the module that the rows it has
+    // not decoded yet are wanted by no one.
+    gpointer context = image_module->begin_load (note, nullptr, nullptr, nullptr, &seen);
+    if (!context) return false;
+    guchar buffer[4096];
+    size_t piece = kHeaderSize;  // the header bytes first, as the progressive loader sends them
+    size_t n = 0;
+    bool fed = true;
+    while (fed && seen.width == 0 && (n = std::fread (buffer, 1, piece, f)) > 0) {
+        fed = image_module->load_increment (context, buffer, guint (n));
+        piece = sizeof buffer;
+    }
+    image_module->stop_load (context);
+    *width = seen.width;
+    *height = seen.height;
+    // A refused piece has been reported already, and a whole load would only fail again.
+    return fed && seen.width > 0 && std::fseek (f, 0, SEEK_SET) == 0;
+}
+
+// The image for a width x height target, or NULL: a reduced decode where the module offers one,
+// never below the target's size; else the whole image. The target (*dest_w, *dest_h) is made to
+// fit the image's own size first when preserve_aspect is set.
+Tamba *load_for_size (TambaModule *image_module, FILE *f, bool preserve_aspect, int *dest_w,
+                      int *dest_h)
+{
+    const bool can_peek = image_module->begin_load && image_module->load_increment
+                          && image_module->stop_load;
+    if (image_module->load_at_size && (!preserve_aspect || can_peek)) {
+        if (preserve_aspect) {
+            int full_w = 0, full_h = 0;
+            if (!peek_size (image_module, f, &full_w, &full_h)) return nullptr;
+            fit_inside (full_w, full_h, *dest_w, *dest_h, dest_w, dest_h);
+        }
+        return image_module->load_at_size (f, *dest_w, *dest_h);
+    }
+    if (!image_module->load) return nullptr;
+    Tamba *loaded = image_module->load (f);
+    if (loaded && preserve_aspect)
+        fit_inside (loaded->width, loaded->height, *dest_w, *dest_h, dest_w, dest_h);
+    return loaded;
+}
+
 }  // namespace
 }  // namespace tamba::detail
 
@@ -252,14 +309,20 @@ extern "C" Tamba *tamba_new_from_file_at_size (const char *filename, int width, 
     TAMBA_RETURN_VAL_IF_FAIL (width > 0, "width > 0", nullptr);
     TAMBA_RETURN_VAL_IF_FAIL (height > 0, "height > 0", nullptr);
 
-    Tamba *loaded = tamba_new_from_file (filename);
-    if (!loaded) return nullptr;
+    File file;
+    TambaModule *image_module = tamba::detail::open_with_module (filename, &file);
+    if (!image_module) return nullptr;
     int dest_w = width, dest_h = height;
-    if (preserve_aspect)
-        tamba::detail::fit_inside (loaded->width, loaded->height, width, height, &dest_w, &dest_h);
+    Tamba *loaded = tamba::detail::load_for_size (image_module, file.get (), preserve_aspect,
+                                                  &dest_w, &dest_h);
+    file.reset ();
+    if (!loaded) return nullptr;
+    TAMBA_ASSERT (loaded->ref_count > 0, "tamba->ref_count > 0");
     if (dest_w == loaded->width && dest_h == loaded->height) return loaded;
 
-    // Fewer pixels than the source is a reduction, which wants the filter that averages.
+    // Fewer pixels than the source is a reduction, which wants the filter that averages. A
+    // reduced decode is never below the target on either side, so this gives the same filter
+    // as the file's full image would.
     const bool reducing = std::int64_t (dest_w) * dest_h
                           < std::int64_t (loaded->width) * loaded->height;
     Tamba *scaled = tamba_scale_simple (loaded, dest_w, dest_h,

@@ -178,6 +178,12 @@ struct _TambaModule {
    * save. quality (1..100) matters to JPEG only. Returns FALSE on any failure, without logging:
    * the library reports it. */
   gboolean (*save) (FILE *f, const Tamba *tamba, int quality);
+  /* Decodes the whole file at a reduced size when that is cheaper ("tamba__" + name +
+   * "_image_load_at_size"); NULL when the module only decodes at full size. The image may be
+   * smaller than the file's but never narrower than width nor lower than height, except on a
+   * side where the file's image is smaller still (then that side is the full one). Used only by
+   * tamba_new_from_file_at_size. */
+  Tamba *(*load_at_size) (FILE *f, int width, int height);
 };
 
 /* ---------------------------------------------------------------------------------------------
@@ -200,8 +206,9 @@ TAMBA_API Tamba *tamba_new_from_file (const char *filename);
  * rounded to nearest). The scaling is tamba_scale_simple's, with GDK_INTERP_HYPER when the result
  * has fewer pixels than the file's image and GDK_INTERP_BILINEAR otherwise. When the size is the
  * image's own, the loaded image is returned as it is. NULL when loading fails.
- * A later version may let the module decode at a reduced size first (JPEG's DCT scaling), so
- * callers may not rely on the pixels being byte-identical to a full decode followed by scaling. */
+ * A module may decode at a reduced size first (JPEG scales its DCT by 1/2, 1/4 or 1/8, never
+ * below the result's size), and the engine scales from there: callers may not rely on the pixels
+ * being byte-identical to a full decode followed by scaling. */
 TAMBA_API Tamba *tamba_new_from_file_at_size (const char *filename, int width, int height,
                                               gboolean preserve_aspect);
 

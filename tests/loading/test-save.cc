@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Saving through the real modules and loading back, the ways saving fails, and loading at a
-// size. The modules are found through the library search (LD_LIBRARY_PATH).
+// size (a reduced JPEG decode among them). The modules are found through the library search
+// (LD_LIBRARY_PATH).
 #include <gtest/gtest.h>
 
 #include <glib/gstdio.h>
@@ -257,6 +258,26 @@ TEST (SavePreconditions, NullArgumentsAreRefused)
     }
 }
 
+constexpr guchar kPngSignature[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\1\0\0\0\1\x08\x02\0\0\0";
+constexpr guchar kJpegSignature[] = "\xff\xd8\xff\xe0\0\x10JFIF\0";
+
+// The format's record with its module opened.
+TambaModule *opened_module (const guchar *signature, size_t size)
+{
+    TambaModule *record = tamba_get_module (const_cast<guchar *> (signature), guint (size));
+    if (record && !record->module) tamba_load_module (record);
+    return record;
+}
+
+Tamba *load_at_size_entry (const TambaModule *record, const std::string &file, int w, int h)
+{
+    FILE *f = std::fopen (file.c_str (), "rb");
+    if (!f) return nullptr;
+    Tamba *image = record->load_at_size (f, w, h);
+    std::fclose (f);
+    return image;
+}
+
 // Loading at a size, from a 40 x 20 PNG.
 class AtSizeTest : public SaveTest {
 protected:
@@ -275,6 +296,8 @@ protected:
 
 TEST_F (AtSizeTest, SizesAndPixelsMatchScaleSimple)
 {
+    // PNG decodes only at full size, so these go through a whole load.
+    ASSERT_EQ (opened_module (kPngSignature, sizeof kPngSignature)->load_at_size, nullptr);
     const struct {
         int width, height;
         bool aspect;
@@ -337,6 +360,120 @@ TEST_F (AtSizeTest, BadArgumentsAndMissingFiles)
             EXPECT_EQ (log.criticals (), std::vector<std::string> {c.expression});
         else
             EXPECT_TRUE (log.criticals ().empty ());
+    }
+}
+
+// Loading at a size from a 200 x 150 JPEG, which the module decodes at 1/2, 1/4 or 1/8.
+class JpegAtSizeTest : public SaveTest {
+protected:
+    void SetUp () override
+    {
+        SaveTest::SetUp ();
+        file_ = path ("src.jpg");
+        const Image src = test_image (200, 150, false, true);
+        ASSERT_TRUE (tamba_save_with_quality (src.get (), file_.c_str (), "jpeg", 95));
+        full_.reset (tamba_new_from_file (file_.c_str ()));
+        ASSERT_NE (full_, nullptr);
+        jpeg_ = opened_module (kJpegSignature, sizeof kJpegSignature);
+        ASSERT_NE (jpeg_->load_at_size, nullptr);
+    }
+    std::string file_;
+    Image full_;
+    TambaModule *jpeg_ = nullptr;
+};
+
+// libjpeg rounds scaled sides up: 1/8 of 200 x 150 is 25 x 19, 1/4 is 50 x 38, 1/2 100 x 75.
+TEST_F (JpegAtSizeTest, EntryPicksTheSmallestScaleThatCovers)
+{
+    const struct {
+        int width, height, want_w, want_h;
+    } cases[] = {
+        {1, 1, 25, 19},       {25, 19, 25, 19},     {26, 19, 50, 38},   {25, 20, 50, 38},
+        {100, 75, 100, 75},   {101, 10, 200, 150},  {10, 76, 200, 150}, {300, 300, 200, 150},
+        {300, 19, 200, 150},  // a side wider than the image asks for the whole of it
+        {10, 200, 200, 150},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE (std::to_string (c.width) + "x" + std::to_string (c.height));
+        const Image got (load_at_size_entry (jpeg_, file_, c.width, c.height));
+        ASSERT_NE (got, nullptr);
+        EXPECT_EQ (got->width, c.want_w);
+        EXPECT_EQ (got->height, c.want_h);
+    }
+}
+
+// The result has the size a full decode would give, and pixels close to it.
+TEST_F (JpegAtSizeTest, CloseToFullDecodeAndScale)
+{
+    const struct {
+        int width, height;
+        bool aspect;
+        int want_w, want_h;
+        GdkInterpType interp;
+    } cases[] = {
+        {24, 24, true, 24, 18, GDK_INTERP_HYPER},     // from 1/8
+        {64, 64, true, 64, 48, GDK_INTERP_HYPER},     // from 1/2
+        {30, 100, false, 30, 100, GDK_INTERP_HYPER},  // the height needs the full decode
+        {25, 19, false, 25, 19, GDK_INTERP_HYPER},    // 1/8 is the target itself
+        {400, 400, true, 400, 300, GDK_INTERP_BILINEAR},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE (std::to_string (c.width) + "x" + std::to_string (c.height));
+        LogCapture log;
+        const Image got (tamba_new_from_file_at_size (file_.c_str (), c.width, c.height, c.aspect));
+        ASSERT_NE (got, nullptr);
+        EXPECT_TRUE (log.messages ().empty ());
+        const Image expected (tamba_scale_simple (full_.get (), c.want_w, c.want_h, c.interp));
+        EXPECT_LE (max_rgb_difference (got.get (), expected.get ()), 6);
+    }
+}
+
+// A file that fails is reported once, whether or not its size had to be read first.
+TEST_F (JpegAtSizeTest, BrokenFileFailsWithOneWarning)
+{
+    const auto whole = tamba::test::read_file (file_);
+    const struct {
+        const char *name;
+        std::vector<guchar> bytes;
+    } cases[] = {
+        {"header_cut", {whole.begin (), whole.begin () + 150}},
+        {"bad_marker", {0xff, 0xd8, 0xff, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const auto &c : cases)
+        for (bool aspect : {false, true}) {
+            SCOPED_TRACE (std::string (c.name) + (aspect ? " aspect" : ""));
+            const std::string file = path (c.name);
+            ASSERT_TRUE (g_file_set_contents (file.c_str (), reinterpret_cast<const char *> (
+                                              c.bytes.data ()), gssize (c.bytes.size ()), nullptr));
+            LogCapture log;
+            EXPECT_EQ (tamba_new_from_file_at_size (file.c_str (), 20, 20, aspect), nullptr);
+            EXPECT_EQ (log.warnings ().size (), 1u);
+            EXPECT_EQ (log.messages ().size (), 1u);
+        }
+}
+
+// Every corpus JPEG the whole-file entry decodes, the reduced one decodes too, within bounds.
+TEST (JpegAtSizeCorpus, RefusesNothingTheFullDecodeTakes)
+{
+    const auto entries = tamba::test::corpus_entries ("jpeg");
+    if (entries.empty ()) GTEST_SKIP () << "no corpus";
+    const TambaModule *jpeg = opened_module (kJpegSignature, sizeof kJpegSignature);
+    for (const auto &e : entries) {
+        SCOPED_TRACE (e.path);
+        LogCapture log;
+        FILE *f = std::fopen (e.path.c_str (), "rb");
+        ASSERT_NE (f, nullptr);
+        const Image full (jpeg->load (f));
+        std::fclose (f);
+        if (!full) continue;
+        for (const int side : {1, full->width / 3 + 1}) {
+            const Image got (load_at_size_entry (jpeg, e.path, side, side));
+            ASSERT_NE (got, nullptr);
+            EXPECT_GE (got->width, std::min (side, full->width));
+            EXPECT_GE (got->height, std::min (side, full->height));
+            EXPECT_LE (got->width, full->width);
+            EXPECT_LE (got->height, full->height);
+        }
     }
 }
 

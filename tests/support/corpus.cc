@@ -161,6 +161,7 @@ Module::Module (const std::string &path, const std::string &name)
     bind ("image_stop_load", entries_.stop_load);
     bind ("image_load_increment", entries_.load_increment);
     bind ("image_load_animation", entries_.load_animation);
+    bind ("image_load_at_size", entries_.load_at_size);
     entries_.module = m;
 }
 

@@ -40,41 +40,48 @@ std::string output_name (const char *file, const std::string &dir)
     return out;
 }
 
-// The image size from the progressive loader's first signal, which comes after the header:
-// far cheaper than a decode. False when the loader never prepared an image.
-bool peek_size (const char *file, int *width, int *height)
+// The image size from the module's progressive entries, which prepare the image as soon as its
+// header is in: far cheaper than a decode. Taking no reference at prepare lets the module drop
+// the rest instead of decoding it for nobody (a loader object would hold one). False when the
+// module has no progressive entries or never prepared an image.
+bool peek_size (TambaModule *module, const char *file, int *width, int *height)
 {
+    if (!module->module) tamba_load_module (module);
+    if (!module->begin_load || !module->load_increment || !module->stop_load) return false;
     FILE *f = std::fopen (file, "rb");
     if (!f) return false;
-    Loader loader (tamba_loader_new ());
-    bool prepared = false;
-    g_signal_connect (loader.get (), "area_prepared",
-                      G_CALLBACK (+[] (TambaLoader *, gpointer flag) {
-                          *static_cast<bool *> (flag) = true;
-                      }),
-                      &prepared);
+    const Tamba *seen = nullptr;
+    gpointer context = module->begin_load (
+        [] (Tamba *image, gpointer data) {
+            *static_cast<const Tamba **> (data) = image;
+        },
+        nullptr, nullptr, nullptr, &seen);
     guchar buffer[4096];
+    size_t piece = 128;  // the header bytes first, as the progressive loader sends them
     size_t n = 0;
-    while (!prepared && (n = std::fread (buffer, 1, sizeof buffer, f)) > 0)
-        if (!tamba_loader_write (loader.get (), buffer, n)) break;
-    std::fclose (f);
-    const Tamba *image = prepared ? tamba_loader_get_tamba (loader.get ()) : nullptr;
-    if (image) {
-        *width = image->width;
-        *height = image->height;
+    bool fed = context != nullptr;
+    while (fed && !seen && (n = std::fread (buffer, 1, piece, f)) > 0) {
+        fed = module->load_increment (context, buffer, guint (n));
+        piece = sizeof buffer;
     }
-    loader.reset ();
+    if (seen) {
+        *width = seen->width;
+        *height = seen->height;
+    }
+    if (context) module->stop_load (context);
+    std::fclose (f);
     take_log_message ();
-    return image != nullptr;
+    return seen != nullptr;
 }
 
 // Writes one thumbnail; "" on success, else the reason.
 std::string make_thumbnail (const char *file, const Job &job)
 {
     std::string error;
-    if (!probe_file (file, &error)) return error;
+    TambaModule *module = probe_file (file, &error);
+    if (!module) return error;
     int width = 0, height = 0;
-    const bool known = peek_size (file, &width, &height);
+    const bool known = peek_size (module, file, &width, &height);
 
     Image image;
     if (known && std::max (width, height) > job.size) {

@@ -16,7 +16,7 @@ as the corpus manifest records) into:
   within a tolerance or adjusts the reference before comparing (see needs_pixels).
 
 The hashes are computed from the reference decodes only, never from this library's output.
-MANIFEST.md in DEST is written by hand (provenance and licences) and is left alone.
+MANIFEST.md (provenance and licences, written by hand) and .gitattributes in DEST are left alone.
 """
 import hashlib
 import os
@@ -116,6 +116,10 @@ def main():
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "..", "shared", "corpora")
     dest = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "tests", "data", "corpus")
     lines = open(os.path.join(src, "index.tsv"), encoding="utf-8").read().splitlines()
+    # Start from an empty copy, so a file the full corpus dropped does not linger.
+    for name in os.listdir(dest) if os.path.isdir(dest) else []:
+        if os.path.isdir(os.path.join(dest, name)):
+            shutil.rmtree(os.path.join(dest, name))
     index, hashes, pngs = [lines[0]], [], 0
     for line in lines[1:]:
         cols = line.split("\t")

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <glib/gstdio.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <functional>
@@ -13,6 +12,7 @@
 
 #include "gif-writer.h"
 #include "tamba/tamba.h"
+#include "run-program.h"
 #include "tool.h"
 
 namespace {
@@ -21,28 +21,12 @@ using tamba::test::Bytes;
 using tamba::test::GifImage;
 using tamba::tool::Image;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = tamba::test::ProgramRun;
 
-Result tool (const std::string &dir, const std::vector<std::string> &args)
+Result tool (const std::string &dir, std::vector<std::string> args)
 {
-    std::vector<char *> argv {const_cast<char *> (TAMBA_TOOL_PATH)};
-    for (const std::string &a : args) argv.push_back (const_cast<char *> (a.c_str ()));
-    argv.push_back (nullptr);
-    gchar *out = nullptr, *err = nullptr;
-    int wait_status = 0;
-    Result run;
-    if (g_spawn_sync (dir.c_str (), argv.data (), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
-                      &out, &err, &wait_status, nullptr)) {
-        run.status = WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : 128;
-        run.out = out;
-        run.err = err;
-    }
-    g_free (out);
-    g_free (err);
-    return run;
+    args.insert (args.begin (), TAMBA_TOOL_PATH);
+    return tamba::test::run_program (args, dir.c_str ());
 }
 
 std::string pixel_sha256 (const Tamba *image)
@@ -271,13 +255,10 @@ TEST_F (ToolTest, ConvertGivesWhatTheLibraryComputes)
 TEST_F (ToolTest, ConvertToStandardOutputWritesPng)
 {
     // Through a shell: the PNG holds zero bytes, which a captured string would cut.
-    gchar *argv[] = {const_cast<gchar *> ("/bin/sh"), const_cast<gchar *> ("-c"),
-                     const_cast<gchar *> ("exec \"$0\" convert photo.ppm - > stdout.png"),
-                     const_cast<gchar *> (TAMBA_TOOL_PATH), nullptr};
-    int status = -1;
-    ASSERT_TRUE (g_spawn_sync (dir_.c_str (), argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
-                               nullptr, nullptr, &status, nullptr));
-    ASSERT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 0);
+    const Result r = tamba::test::run_program (
+        {"/bin/sh", "-c", "exec \"$0\" convert photo.ppm - > stdout.png", TAMBA_TOOL_PATH},
+        dir_.c_str ());
+    ASSERT_EQ (r.status, 0) << r.err;
     Image src = load ("photo.ppm");
     EXPECT_EQ (checksum_of ("stdout.png"), checksum_line ("stdout.png", src.get ()));
 }
@@ -320,15 +301,9 @@ TEST_F (ToolTest, InfoJsonParses)
         EXPECT_EQ (r.out[0], files.size () == 1 ? '{' : '[');
         EXPECT_NE (r.out.find ("\"action\": \"revert\""), std::string::npos) << r.out;
         write ("info.json", Bytes (r.out.begin (), r.out.end ()));
-        gchar *argv[] = {const_cast<gchar *> ("python3"), const_cast<gchar *> ("-m"),
-                         const_cast<gchar *> ("json.tool"), const_cast<gchar *> ("info.json"),
-                         nullptr};
-        int status = -1;
-        ASSERT_TRUE (g_spawn_sync (dir_.c_str (), argv, nullptr,
-                                   GSpawnFlags (G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL),
-                                   nullptr,
-                                   nullptr, nullptr, nullptr, &status, nullptr));
-        EXPECT_TRUE (WIFEXITED (status) && WEXITSTATUS (status) == 0) << r.out;
+        const Result parsed =
+            tamba::test::run_program ({"python3", "-m", "json.tool", "info.json"}, dir_.c_str ());
+        EXPECT_EQ (parsed.status, 0) << r.out << parsed.err;
     }
 }
 

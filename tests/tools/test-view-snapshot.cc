@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <glib/gstdio.h>
-#include <sys/wait.h>
 #include <tamba/tamba.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "gif-writer.h"
 #include "look.h"
 #include "pixel-reference.h"
+#include "run-program.h"
 #include "xvfb-server.h"
 
 namespace {
@@ -28,36 +28,17 @@ using tamba::test::GifImage;
 
 using tamba::test::Image;
 
-struct ViewRun {
-    int status = -1;
-    std::string err;
-};
-
 // Runs tamba-view with args; display "" runs it without DISPLAY. A viewer that waits forever
 // is stopped (status 124) so that the case that hangs is the one reported.
-ViewRun run_view (const std::vector<std::string> &args, const std::string &display)
+tamba::test::ProgramRun run_view (const std::vector<std::string> &args,
+                                  const std::string &display)
 {
-    std::vector<char *> argv{const_cast<char *> ("timeout"), const_cast<char *> ("20"),
-                             const_cast<char *> (TAMBA_VIEW_PATH)};
-    for (const auto &a : args) argv.push_back (const_cast<char *> (a.c_str ()));
-    argv.push_back (nullptr);
+    std::vector<std::string> argv{"timeout", "20", TAMBA_VIEW_PATH};
+    argv.insert (argv.end (), args.begin (), args.end ());
     gchar **env = g_get_environ ();
     env = display.empty () ? g_environ_unsetenv (env, "DISPLAY")
                            : g_environ_setenv (env, "DISPLAY", display.c_str (), TRUE);
-    ViewRun r;
-    gchar *err = nullptr;
-    gint wait_status = 0;
-    GError *error = nullptr;
-    const auto flags = GSpawnFlags (G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL);
-    if (g_spawn_sync (nullptr, argv.data (), env, flags, nullptr, nullptr, nullptr, &err,
-                      &wait_status, &error)) {
-        r.status = WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1;
-        r.err = err ? err : "";
-    } else {
-        ADD_FAILURE () << error->message;
-        g_error_free (error);
-    }
-    g_free (err);
+    tamba::test::ProgramRun r = tamba::test::run_program (argv, nullptr, env);
     g_strfreev (env);
     return r;
 }
@@ -122,7 +103,7 @@ protected:
         const std::string out = path ("snapshot.png");
         g_remove (out.c_str ());  // left by an earlier case
         options.insert (options.end (), {"--snapshot", out, input});
-        const ViewRun r = run_view (options, server_->display ());
+        const auto r = run_view (options, server_->display ());
         EXPECT_EQ (r.status, 0) << r.err;
         return Image (tamba_new_from_file (out.c_str ()));
     }
@@ -204,7 +185,7 @@ TEST (ViewErrors, OneLineAndExitStatus)
     tamba::test::XvfbServer server ("24");
     for (const auto &c : cases) {
         SCOPED_TRACE (c.name);
-        const ViewRun r = run_view (c.args, c.display ? server.display () : "");
+        const auto r = run_view (c.args, c.display ? server.display () : "");
         EXPECT_EQ (r.status, c.status);
         EXPECT_NE (r.err.find (c.message), std::string::npos) << r.err;
         EXPECT_EQ (std::count (r.err.begin (), r.err.end (), '\n'), 1) << r.err;

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Writes tamba/tamba-rgb-txt.cc, the built-in colour table, from an X11 rgb.txt.
+"""Writes tamba/generated/rgb-table.cc, the built-in colour table, from an X11 rgb.txt.
 
 Usage: gen-rgb-table.py [RGB_TXT [OUTPUT]]
-Defaults: data/rgb-x11r6.txt and tamba/tamba-rgb-txt.cc beside this script's folder.
+Defaults: data/rgb-x11r6.txt and tamba/generated/rgb-table.cc beside this script's folder.
 Names are lower-cased; a name met again replaces the earlier values in place. Running it again on
 the same database gives the same bytes.
 """
@@ -45,7 +45,8 @@ def render(colours):
 
 def main():
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "data", "rgb-x11r6.txt")
-    dst = sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, "tamba", "tamba-rgb-txt.cc")
+    dst = (sys.argv[2] if len(sys.argv) > 2
+           else os.path.join(ROOT, "tamba", "generated", "rgb-table.cc"))
     text = render(parse(src))
     with open(dst, "w", encoding="latin-1", newline="\n") as f:
         f.write(text)

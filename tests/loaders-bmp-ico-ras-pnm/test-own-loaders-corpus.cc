@@ -123,7 +123,7 @@ TEST_P (OwnLoadersCorpus, File)
         ASSERT_NE (whole, nullptr) << "decode failed";
         const int tolerance = e.expect == "ok" ? 0 : either->second;
         if (!e.ref.empty () && tolerance >= 0) {
-            const auto ref = tamba::test::read_pam (e.ref);
+            const auto ref = tamba::test::read_reference (e.ref);
             ASSERT_TRUE (ref.has_value ()) << "unreadable reference " << e.ref;
             EXPECT_EQ (tamba::test::compare_with_ref (whole, *ref, tolerance), "");
         }

@@ -55,9 +55,9 @@ TEST_P (GifXpmXbmFile, Decodes)
     const Module &module = module_for (e.format);
     ASSERT_TRUE (module.ok ());
     const auto bytes = read_file (e.path);
-    std::optional<Pam> ref;
+    std::optional<Reference> ref;
     if (e.expect == "ok") {
-        ref = read_pam (e.ref);
+        ref = read_reference (e.ref);
         ASSERT_TRUE (ref) << "unreadable reference " << e.ref;
     }
 

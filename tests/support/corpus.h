@@ -49,6 +49,26 @@ std::optional<Pam> read_pam (const std::string &path);
 // max_diff receives the largest sample difference seen (when not null).
 std::string compare_with_ref (const Tamba *image, const Pam &ref, int tolerance = 0,
                               int *max_diff = nullptr);
+
+// The expected decode of a corpus file. A full corpus holds it as a PAM file; the copy kept in
+// the source tree holds a PNG beside the input (named like the PAM with .png) where the pixels
+// are needed, else only the size and pixel hash listed in its reference-hashes.tsv.
+struct Reference {
+    int width = 0, height = 0, depth = 0;
+    std::optional<Pam> pixels;
+    std::string sha256;  // of pixel_hash's form, when only the hash is known
+};
+// nullopt when the reference is in none of those forms, or a PNG differs from its listed hash.
+std::optional<Reference> read_reference (const std::string &ref_path);
+
+// SHA-256 (lower-case hex) of "W H D\n" and the packed samples, colour set to 0 where alpha is 0,
+// so that two decodes compare_with_ref accepts at tolerance 0 hash alike.
+std::string pixel_hash (const Pam &pam);
+
+// compare_with_ref against either form. A hash-only reference is compared exactly; asking it for
+// a tolerance is reported as a difference, since only pixels can be compared within one.
+std::string compare_with_ref (const Tamba *image, const Reference &ref, int tolerance = 0,
+                              int *max_diff = nullptr);
 // "" when the two images have the same size, layout and pixel bytes.
 std::string compare_images (const Tamba *a, const Tamba *b);
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The pixel engine: sizes (1..64), layouts, scales, offsets, interpolation, overall_alpha and
 // checkerboard options come from the input's last kOptionBytes bytes, source and destination
 // pixels from the rest. The destination image sits inside a larger buffer; after the operation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Splitting a fuzz input into its payload and the option bytes at its end.
 //
 // Every target reads its options from the input's last bytes, so a real file with a few bytes

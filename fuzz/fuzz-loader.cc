@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The progressive loader over the whole format table: the payload is fed to tamba_loader_write in
 // pieces whose sizes come from the input's last 4 bytes, then the loader is closed and released.
 // Modules are found through the library search path (LD_LIBRARY_PATH=<build>/loaders).

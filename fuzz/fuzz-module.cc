@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // One loader module, fuzzed two ways: the whole-file entry on a memory FILE, and the progressive
 // entries fed in pieces whose sizes come from the input's last 4 bytes. When both give an image,
 // the pixels must be the same. A module that decodes at a reduced size is tried at one too.

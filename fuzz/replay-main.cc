@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Replays fuzz inputs without libFuzzer: every regular file of each folder (or each file) named
 // on the command line goes through the target once. README files are skipped. A crash or abort
 // fails the run; otherwise it reports how many inputs it replayed.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # The fuzz target bodies, shared by the libFuzzer build (fuzz/CMakeLists.txt) and the replay
 # runner of the test suite (tests/fuzz-replay). tamba_fuzz_executables(PREFIX SOURCES...) makes
 # one executable per target, named PREFIX + target name, each built from its body plus SOURCES

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Tokens of the C-source forms of XPM and XBM files, read from data that arrives in pieces.
 //
 // White space and comments (block and line) are skipped; the tokens are identifiers, numbers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Device-independent bitmaps, shared by the BMP and ICO decoders: the info header, the palette,
 // bit-field masks and the conversion of one stored row to RGB or RGBA.
 #ifndef TAMBA_LOADERS_DIB_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GIF87a/GIF89a stream decoder: every image of the file becomes one frame, reported through
 // the progress callbacks as soon as its parts are known.
 //

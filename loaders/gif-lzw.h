@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The variable-length LZW decoder of GIF image data, fed the bytes of the data sub-blocks in
 // pieces of any size.
 //

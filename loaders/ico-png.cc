@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // PNG icon entries through libpng's own reader, from memory. libpng reports errors by longjmp,
 // so the functions that call into it hold nothing with a destructor.
 #include "ico-png.h"

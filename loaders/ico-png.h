@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // PNG-compressed icon entries, decoded with libpng.
 #ifndef TAMBA_LOADERS_ICO_PNG_H
 #define TAMBA_LOADERS_ICO_PNG_H

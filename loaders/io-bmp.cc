@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // BMP loader: OS/2 1.x and 2.x, Windows 3 and V2 to V5 headers; 1, 2, 4, 8, 16, 24 and 32 bits
 // per pixel; uncompressed, RLE8, RLE4 and bit fields; bottom-up and top-down. Progressive: rows
 // are reported as they complete, in file order.

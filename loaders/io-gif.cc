@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GIF loader module: still images, animations and progressive loading, all through the
 // streaming decoder in gif-decoder.cc (whose header documents how images become frames).
 //

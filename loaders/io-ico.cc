@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Windows icon and cursor loader. Of the directory's entries the largest is chosen, then the
 // deepest (cursors keep their hotspot where icons keep the depth, so among cursors the first of
 // the largest wins). BMP entries of 1 to 32 bits take their alpha from the AND mask unless they

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // JPEG loader module on libjpeg-turbo with a suspending data source, and the saver. Whole-file
 // loading feeds the file through the same decoder as progressive loading, so both give the same
 // pixels.

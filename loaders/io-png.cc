@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // PNG loader module on libpng's push reader, and the saver on its writer. Whole-file loading
 // feeds the file through the same reader as progressive loading, so both give the same pixels
 // whatever the piece sizes.

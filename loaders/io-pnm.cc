@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // PNM loader: P1 to P6, plain and raw. Comments ("#" to the end of the line) may stand wherever
 // white space may, in the header and between plain samples. Samples of any maxval from 1 to
 // 65535 are scaled to 8 bits as round(v * 255 / maxval); samples above maxval read as 255. In P1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Sun raster loader: 1, 8, 24 and 32 bits per pixel; old, standard, byte-encoded (RLE) and RGB
 // types; RGB colour maps of up to 256 entries (raw maps are skipped); rows padded to 16 bits.
 // Without a colour map 1-bit pixels are white for 0 and black for 1, and 8-bit pixels are grey.

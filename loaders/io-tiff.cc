@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // TIFF loader module on libtiff: the first directory, read through libtiff's RGBA interface
 // from memory. Progressive loading collects the bytes and decodes them when the load stops,
 // since a TIFF's directory may sit anywhere in the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XBM loader module: X11 bitmaps (`char` or `unsigned char` data) and X10 bitmaps (`short`
 // data), as C source that starts with "#define ".
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XPM loader module: XPM3 files in their C-array form (starting with the XPM comment), and
 // in-memory arrays of strings through load_xpm_data; both, and progressive loading, go through
 // one decoder fed one string at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Shared by the modules built on codec libraries (png, jpeg, tiff): the size limit every image
 // must pass before pixel memory is allocated, the failure message, reading a whole stream and
 // the progressive callbacks a module was handed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Shared by the GIF, XPM and XBM modules: the size limit every decoder checks before it
 // allocates, blank images, update bands, whole-file feeding and the progressive entry glue.
 //

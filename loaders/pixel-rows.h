@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Row conversions shared by the decoders' hot paths.
 #ifndef TAMBA_LOADERS_PIXEL_ROWS_H
 #define TAMBA_LOADERS_PIXEL_ROWS_H

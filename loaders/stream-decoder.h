@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Shared by the project's own decoders (bmp, ico, ras, pnm): a byte-stream decoder that keeps its
 // state between pieces of any size, the dimension limit, image allocation, and the module entry
 // points built on them. Header-only so each module carries its own copy and stays self-contained.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Installs what the tests need, builds with the test suite switched on (the demo shares build/
 # with it switched off) and runs the whole suite.
 #   scripts/test.sh             the release build (build/)

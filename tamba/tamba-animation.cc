@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Animations: loading them from files, reference counting and the accessors of animations and
 // frames.
 #include "tamba-loading.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Wrapping caller memory as an image.
 #include "tamba-private.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Capture: a rectangle of a window or pixmap read back into an image, converting the visual's
 // pixel format to 8-bit RGB. Common formats have table routines; the rest go through a generic
 // conversion that asks for each pixel value.

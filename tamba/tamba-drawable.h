@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Capture's pixel-format conversion, visible to the library's own tests.
 #ifndef TAMBA_TAMBA_DRAWABLE_H
 #define TAMBA_TAMBA_DRAWABLE_H

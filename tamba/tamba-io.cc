@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The format table, opening loader modules, and whole-file, fitted-size and XPM-data loading.
 #include <algorithm>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The progressive loader: a GObject that collects the first bytes of an image, recognises its
 // format, starts the format module's progressive entry points and turns the module's callbacks
 // into signals.

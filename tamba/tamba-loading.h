@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Internal to the loading area: its messages (shared with the tests), the file opening that
 // whole-file and animation loading have in common, and module opening for saving.
 #ifndef TAMBA_TAMBA_LOADING_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Colour specifications: "#" followed by hexadecimal digits, or an X11 colour name looked up in
 // the colour database file or, when that file is missing, in the built-in copy.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Internal helpers shared by the library's sources: message macros and the pixel release callback.
 #ifndef TAMBA_TAMBA_PRIVATE_H
 #define TAMBA_TAMBA_PRIVATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Rendering: alpha thresholded into a bitmap, opaque and masked drawing, pixmap-and-mask.
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Image-level scaling and compositing: argument checks, then one call of the engine with the
 // render rectangle in the scaled source's coordinates.
 #include <cmath>

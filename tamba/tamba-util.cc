@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Pixel utilities: adding an alpha channel and copying a rectangle between images.
 #include <cstdint>
 

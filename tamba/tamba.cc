@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The image record: allocation, copying, reference counting and accessors.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Decode time of generated GIF files: a 2000x2000 still and a 100-frame 500x500 animation,
 // through tamba's GIF module (whole-file and in 4096-byte pieces) and through giflib's
 // DGifSlurp on the same bytes in memory. Every benchmark reports megapixels per second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Decode throughput of a 4000 x 3000 24-bit BMP, binary PPM and 24-bit Sun raster (standard,
 // blue first, and the RGB type), whole-file from a cached temporary file and progressively
 // from memory in 64 KiB pieces, against memcpy of the same 36 MB of pixel bytes. Throughput

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // tamba_render_to_drawable and tamba_get_from_drawable on a 1920x1080 pixmap, each beside the
 // bare Xlib call that bounds it (XPutImage of a ready image, XGetImage alone). Every iteration
 // waits for the server (XSync), so the server's work is counted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Colormap records. Palette colormaps keep a copy of their cells, re-read from the server each
 // time one is handed out, so a capture always sees the current cell contents.
 #include "private.h"

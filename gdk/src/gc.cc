@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Graphics contexts and the drawing calls made through them. Drawing checks depths before
 // sending, so a mismatch is a critical message instead of a fatal BadMatch.
 #include "private.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Client-side images: new, fetched from a drawable, or wrapped around caller memory.
 #include "private.h"
 

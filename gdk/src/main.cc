@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Opening the display, command-line options, X error handling and traps.
 #include "private.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The layer's private records and helpers. Each record starts with its public struct, so a
 // public pointer is the private record.
 #ifndef GDK_SRC_PRIVATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GdkRGB: chooses a visual and colormap once, then draws RGB rectangles in its pixel format.
 #include "private.h"
 #include "rgb_convert.h"

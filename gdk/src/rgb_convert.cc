@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // RGB -> pixel conversion with an 8x8 ordered dither.
 #include "rgb_convert.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // RGB -> pixel memory for a described pixel format. Pure: no X calls, so every format (both byte
 // orders, packed 24 bits, 1 and 4 bits per pixel) can be tested without a server.
 #ifndef GDK_SRC_RGB_CONVERT_H

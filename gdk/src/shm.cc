@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // MIT-SHM for GdkRGB: one shared segment the server reads whole images from, instead of
 // receiving them through the socket. Any failure turns XShm off for the process, silently, and
 // drawing falls back to plain XPutImage.

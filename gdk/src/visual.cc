@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Visual records, built once from the default screen's visuals and kept for the process.
 #include "private.h"
 

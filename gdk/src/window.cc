@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Windows, pixmaps and bitmaps: one record type for every drawable. Questions about a window's
 // state go to the server, since this layer has no event loop to keep client-side flags current.
 #include "private.h"

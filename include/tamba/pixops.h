@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* tamba: the pixel-operations engine's entry points, for resampling raw pixel buffers.
  *
  * The three functions know nothing of the image record; the caller passes pointers, sizes,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* tamba: reference-counted RGB/RGBA images in memory.
  *
  * The whole public interface of libtamba. Plain C (C11 or C++), over GLib's basic types.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // AVX2 variants, used only when the CPU reports AVX2:
 // - the 2 x 2 RGB scaling kernel: the SSE2 arithmetic (see pixops-sse2.cc) on two pixels at
 //   once, one in each 128-bit half;

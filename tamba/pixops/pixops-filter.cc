@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Filters and weight tables: for each of the 16 x 16 sub-pixel phases, the matrix of integer
 // weights that the kernels multiply the source taps by.
 #include <algorithm>

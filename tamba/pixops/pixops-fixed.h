@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine's fixed-point vocabulary: 16.16 source positions with 16 sub-pixel phases, and
 // weights where 65536 stands for 1.0.
 #ifndef TAMBA_PIXOPS_PIXOPS_FIXED_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Line and pixel kernels: the two unrolled 2 x 2 kernels, the checkerboard kernels, the pixel
 // kernels of the edge columns, and the tables that pick an instantiation per layout.
 #include "pixops/pixops-kernels.h"

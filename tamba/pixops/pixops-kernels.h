@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The innermost arithmetic of the filtered paths, as templates over the source and destination
 // layouts, so that the interior of a row runs with no branch on the layout and no indirect call.
 // A later SIMD variant replaces one instantiation at a time and must give the same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Nearest-neighbour paths: each destination pixel takes the one source pixel under its centre.
 // Sampling positions outside the source are clamped to its edge rows and columns.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Internals of the engine shared between its files (and its tests): the filter record, the
 // kernel types, the filter builders, the kernels, the nearest paths and the driver.
 #ifndef TAMBA_PIXOPS_PIXOPS_PRIVATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Integer box pre-reduction for reductions whose filter table would exceed the cap: the source is
 // averaged over factor_x x factor_y blocks first, so that the filter of the remaining scale fits.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Integer box pre-reduction for reductions too strong for one filter table.
 #ifndef TAMBA_PIXOPS_PIXOPS_REDUCE_H
 #define TAMBA_PIXOPS_PIXOPS_REDUCE_H

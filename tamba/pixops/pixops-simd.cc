@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The kernel tables and the one-time choice between them.
 #include <atomic>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Kernel tables: the scalar kernels that have vector variants, grouped so that the engine picks
 // one table once per process from what the CPU supports. Every table gives the same bytes as the
 // scalar one; the vector variants only change how fast they get there.

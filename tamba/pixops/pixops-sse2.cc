@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // SSE2 variant of the 2 x 2 RGB scaling kernel (SSE2 is part of every x86-64 CPU).
 //
 // pmaddwd multiplies signed 16-bit lanes into 32-bit sums. Weights reach 65536, so each weight

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // SSSE3 variants of the run kernels (RGBA over an opaque destination), used only when the CPU
 // reports SSSE3.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Pieces shared by the x86 vector kernels of the 2 x 2 RGB scaling kernel.
 #ifndef TAMBA_PIXOPS_PIXOPS_X86_H
 #define TAMBA_PIXOPS_PIXOPS_X86_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine's entry points and its driver: argument checks, the choice between the nearest
 // paths and a filter, and the row walk that splits each row into edges and an interior run.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The pixel-operations engine. Its three entry points are public (<tamba/pixops.h>); this header
 // is what the library's own sources include, and records the engine's limits.
 //

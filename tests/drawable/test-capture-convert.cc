@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The twenty conversion routines and the generic conversion, on synthetic images.
 #include <gtest/gtest.h>
 

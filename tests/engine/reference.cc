@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The plain model of the engine; see reference.h.
 #include "reference.h"
 

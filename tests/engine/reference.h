@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A deliberately plain scalar model of the engine, written from the arithmetic alone and sharing
 // no code with it: one destination pixel at a time, no specialisation, 64-bit positions.
 #ifndef TAMBA_TESTS_ENGINE_REFERENCE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine against the plain model of reference.cc on seeded random requests: every byte of
 // the destination buffer, including row padding and guard bytes around it, must agree.
 //   TAMBA_ENGINE_CASES=N  runs N cases instead of the default

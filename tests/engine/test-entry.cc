@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine's exported entry points: refusals, hand-overs between operations, the nearest
 // paths' sampling and arithmetic, and the limits this engine adds (bad interpolation types and
 // scales, check size 0, huge filter tables, sampling outside the source).

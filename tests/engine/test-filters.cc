@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Weight tables: the documented matrices, the totals, the correction of the totals, and the
 // phases a pass reaches.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Line and pixel kernels on hand-made weight blocks, and the driver's split of each row into
 // left edge, interior run and right edge.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The image-level interface: rectangle checks and their messages, offset rounding, the simple
 // forms, adding alpha and copying areas.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Every kernel table against the scalar one, byte for byte: the run kernels over all their inputs,
 // the 2 x 2 RGB kernel on random weight blocks and rows, and whole requests with each table
 // forced in turn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The X layer without a display: a failed open is reported, calls that need the server refuse
 // with a message instead of crashing, and wrapped images work regardless.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // RGB -> pixel conversion of the X layer, for formats Xvfb cannot offer as well as those it can.
 // GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Every corpus file through the library's own roads: tamba_new_from_file,
 // tamba_animation_new_from_file and the progressive loader must give exactly what the format's
 // module gives when called directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers for the feature tests of the BMP, ICO, Sun raster and PNM modules: opening them, a
 // decode that runs whole-file and in pieces and checks both agree, expected pixels, and small
 // little/big-endian byte writers for building test files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // BMP module: header versions, bit depths, bit fields, RLE with its skips, and hostile headers,
 // on files built here. Each decode also runs in pieces and must agree with the whole-file one.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // ICO module on files built here: which entry is chosen, the AND mask as alpha, 32-bit alpha,
 // PNG entries, and directories that point outside the data.
 #include <gtest/gtest.h>

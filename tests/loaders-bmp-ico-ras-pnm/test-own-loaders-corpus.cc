@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The BMP, ICO, Sun raster and PNM decoders against the image corpus: every "ok" file decodes to
 // its reference, every "fail" file is refused, and every file gives the same pixels whole and
 // in pieces of 1, 13, 787 and 4096 bytes. "either" files must not crash or leak; those listed

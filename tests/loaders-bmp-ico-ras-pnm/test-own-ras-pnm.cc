@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Sun raster and PNM modules on files built here: every depth, type and variant against the
 // pixels it must give, and the headers that must be refused.
 #include <gtest/gtest.h>

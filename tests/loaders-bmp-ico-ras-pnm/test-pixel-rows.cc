@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The SIMD row conversion gives the same bytes as the scalar one at every length and alignment,
 // and writes nothing past the row.
 #include <gtest/gtest.h>

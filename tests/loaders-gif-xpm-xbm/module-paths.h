@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The three modules under test and what the GIF, XPM and XBM tests share.
 #ifndef TAMBA_TESTS_GIF_XPM_XBM_MODULE_PATHS_H
 #define TAMBA_TESTS_GIF_XPM_XBM_MODULE_PATHS_H

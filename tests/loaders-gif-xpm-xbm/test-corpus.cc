@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The GIF, XPM and XBM sets of the image corpus: ok files decode to their reference, whole and
 // progressively in pieces; fail files fail cleanly; either files run without fault (the
 // sanitizer build checks that nothing is read out of bounds or leaked).

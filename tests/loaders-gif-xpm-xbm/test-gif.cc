@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GIF module features on files the tests write: animation frames and their records,
 // transparency, interlacing, clipping, truncated and damaged data, and the LZW bounds.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XBM module features: bit order and colours for X11 and X10 data, and exact data counts.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XPM module features: colour keys and values, transparency, the array and file forms, and
 // the limits of malformed data.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers for the feature tests of the png, jpeg and tiff modules: loading bytes whole-file
 // through a temporary file, and checking that every piece size gives the same pixels.
 #ifndef TAMBA_TESTS_PNG_JPEG_TIFF_FEATURE_SUPPORT_H

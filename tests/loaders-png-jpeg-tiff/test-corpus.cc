@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Conformance of the png, jpeg and tiff modules on the image corpus: every file decodes to its
 // reference (or fails, as the index says), whole-file and progressively in pieces of several
 // sizes, with identical pixels and one warning per failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The jpeg module on images written here with libjpeg: colour spaces, subsampling,
 // progressive scans, restart markers, truncation and oversized headers.
 #include <cstdio>

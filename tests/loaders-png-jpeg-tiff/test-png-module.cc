@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The png module on images written here with libpng: every colour type and bit depth, tRNS,
 // Adam7, all piece sizes, and the failures a damaged or oversized file must give.
 #include <png.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The tiff module on images written here with libtiff: sample layouts, alpha kinds, planes,
 // tiles, progressive decoding at stop, silenced libtiff warnings and damaged files.
 #include <tiffio.h>

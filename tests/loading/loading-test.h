@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Helpers shared by the loading tests: temporary files, counting image releases, and a loader
 // whose signals are noted in order.
 #ifndef TAMBA_TESTS_LOADING_TEST_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The progressive loader against test modules: what the module receives and when, what the
 // loader makes of its callbacks, and how it survives modules that break the protocol.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The format table, whole-file loading up to the point where a module would be opened,
 // animation records, and the progressive loader's checks. No module is opened here.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Whole-file, animation and XPM-data loading through test modules, and where modules are found.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // XPM data when the xpm module lacks the entry (TEST_SET_b) or cannot be found (TEST_SET_c):
 // each call tries again and warns again.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Shared by the loader-module tests: the corpus index, reference decodes (PAM), opening a
 // module by path, and driving it whole-file or progressively in pieces.
 #ifndef TAMBA_TESTS_CORPUS_H

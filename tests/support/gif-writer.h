@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A small GIF writer with a real LZW encoder, shared by the loader tests and the benchmarks so
 // that both make their GIF files the same way instead of keeping files in the tree.
 #ifndef TAMBA_TESTS_GIF_WRITER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Captures GLib log messages of one domain for the life of the object, so tests can assert the
 // exact text of what was logged and that nothing else was.
 #ifndef TAMBA_TESTS_LOG_CAPTURE_H

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: LGPL-2.1-or-later
 # Fails when the library exports anything but its documented functions and data.
 set -eu
 lib="$1"

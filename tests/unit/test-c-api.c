@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* The public headers compile as strict C11, and a C program links against the library. */
 #include <stdio.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The image record: constructors, the rowstride rule, overflow refusals, reference counting and
 // the accessors' failure values.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Colour names from a database file: this binary's parser reads TEST_RGB_TXT_PATH, which the test
 // writes before the first lookup builds the table.
 #include <gtest/gtest.h>

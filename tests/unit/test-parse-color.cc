@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Colour specifications: the hexadecimal rules and names from the built-in table.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Reference helpers for what pixel values mean, written apart from the library's own code.
 #ifndef TAMBA_TESTS_PIXEL_REFERENCE_H
 #define TAMBA_TESTS_PIXEL_REFERENCE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Capture from windows and pixmaps of a real server, at whatever depth and class the fixture's
 // screen has. Expected colours come from the visual and colormap, not from the library.
 #include <gtest/gtest.h>

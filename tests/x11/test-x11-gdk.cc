@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // The X layer itself on a real server: visual choice, drawables, drawing, images, error traps.
 #include <gtest/gtest.h>
 

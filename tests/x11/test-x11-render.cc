@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Rendering against a real server: thresholded masks, opaque and masked drawing, pixmap and
 // mask creation. Expectations come from the live visual, so one binary serves every screen.
 #include <gtest/gtest.h>

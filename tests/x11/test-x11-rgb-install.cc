@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GdkRGB told to use a colormap of its own: pictures still come back as the colours drawn.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // GdkRGB writing its images most significant byte first, which Xlib converts for this server:
 // the server must end up with the same pixels as the native order gives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A private Xvfb for one process: started with -displayfd (the server picks a free display and
 // says which when it is ready), stopped by its process id. Used by the X tests and benchmarks.
 #ifndef TAMBA_TESTS_XVFB_SERVER_H

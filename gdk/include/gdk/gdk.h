@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* A small GDK 1.2 drawing layer over Xlib: the calls libtamba's rendering and capture use, plus
  * what a program needs to open the display and make windows and pixmaps. One display per
  * process. Critical messages use the log domain "Gdk". */

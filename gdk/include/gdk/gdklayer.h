@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* Extensions of this layer that GDK 1.2 did not have, mainly for tests. */
 #ifndef GDK_GDKLAYER_H
 #define GDK_GDKLAYER_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* GdkRGB: drawing packed 8-bit RGB samples in any visual's pixel format, with dithering. */
 #ifndef GDK_GDKRGB_H
 #define GDK_GDKRGB_H

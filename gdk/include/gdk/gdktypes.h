@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* Records and enumerations of the GDK 1.2 drawing layer (the subset libtamba uses). */
 #ifndef GDK_GDKTYPES_H
 #define GDK_GDKTYPES_H

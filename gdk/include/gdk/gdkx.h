@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: LGPL-2.1-or-later */
 /* Xlib access to the layer's objects. */
 #ifndef GDK_GDKX_H
 #define GDK_GDKX_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // Shared by the test loader modules and the tests that drive them: every call a module receives
 // is recorded here, and the tests script what the modules do and where they fail.
 #ifndef TAMBA_TESTS_LOADING_RECORDER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
 // A loader module for tests: the real format's name and symbols, a trivial body. Every call is
 // recorded; what it decodes and where it fails is scripted through the recorder. Built once per
 // format with the entries chosen by TEST_WHOLE, TEST_PROGRESSIVE, TEST_ANIMATION and

@@ -72,12 +72,14 @@ void correct_total (int *weights, int n_x, int n_y, int total, double overall_al
 // Line kernel: writes pixels from dest while dest < dest_end; pixel k samples the source at
 // x_init + k * x_step, all of whose taps lie inside the rows. Returns the end of what it wrote.
 // Positions and the checkerboard column are 64-bit so that large images do not overflow.
-using PixopsLineFunc = guchar *(*) (const int *weights, int n_x, int n_y, guchar *dest,
-                                    std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                                    int dest_has_alpha, const guchar *const *src,
-                                    int src_channels, gboolean src_has_alpha, std::int64_t x_init,
-                                    std::int64_t x_step, int src_width, int check_size,
-                                    guint32 color1, guint32 color2);
+// Kernels are declared by name with the function type, and chosen through the pointer type.
+using PixopsLineKernel = guchar *(const int *weights, int n_x, int n_y, guchar *dest,
+                                  std::int64_t dest_x, guchar *dest_end, int dest_channels,
+                                  int dest_has_alpha, const guchar *const *src, int src_channels,
+                                  gboolean src_has_alpha, std::int64_t x_init, std::int64_t x_step,
+                                  int src_width, int check_size, guint32 color1,
+                                  guint32 color2) noexcept;
+using PixopsLineFunc = PixopsLineKernel *;
 // Pixel kernel: writes one pixel from the tap sums gathered by the driver.
 using PixopsPixelFunc = void (*) (guchar *dest, std::int64_t dest_x, int dest_channels,
                                   int dest_has_alpha, int src_has_alpha, int check_size,

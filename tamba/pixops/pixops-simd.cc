@@ -18,25 +18,23 @@ constexpr PixopsKernelTable kScalar{.name = "scalar",
                                     .over_rgbx_rounded = over_rgbx_rounded,
                                     .over_rgbx_shifted = over_rgbx_shifted};
 #if defined(__x86_64__)
-// SSE2 is part of x86-64; the blends need SSSE3's byte shuffle.
-constexpr PixopsKernelTable kSse2{.name = "sse2",
-                                  .scale_line_22_33 = kernels::scale_line_22_33_sse2,
-                                  .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
-                                  .scale_line_opaque = nullptr,
-                                  .scale_line_4a4a = nullptr,
-                                  .over_rgb_rounded = over_rgb_rounded,
-                                  .over_rgb_truncated = over_rgb_truncated,
-                                  .over_rgbx_rounded = over_rgbx_rounded,
-                                  .over_rgbx_shifted = over_rgbx_shifted};
-constexpr PixopsKernelTable kSsse3{.name = "ssse3",
-                                   .scale_line_22_33 = kernels::scale_line_22_33_sse2,
-                                   .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
-                                   .scale_line_opaque = nullptr,
-                                   .scale_line_4a4a = nullptr,
-                                   .over_rgb_rounded = kernels::over_rgb_rounded_ssse3,
-                                   .over_rgb_truncated = kernels::over_rgb_truncated_ssse3,
-                                   .over_rgbx_rounded = kernels::over_rgbx_rounded_ssse3,
-                                   .over_rgbx_shifted = kernels::over_rgbx_shifted_ssse3};
+// Each table is the one below it with the kernels its instruction set adds. SSE2 is part of
+// x86-64; the blends need SSSE3's byte shuffle.
+constexpr PixopsKernelTable kSse2 = [] {
+    PixopsKernelTable t = kScalar;
+    t.name = "sse2";
+    t.scale_line_22_33 = kernels::scale_line_22_33_sse2;
+    return t;
+}();
+constexpr PixopsKernelTable kSsse3 = [] {
+    PixopsKernelTable t = kSse2;
+    t.name = "ssse3";
+    t.over_rgb_rounded = kernels::over_rgb_rounded_ssse3;
+    t.over_rgb_truncated = kernels::over_rgb_truncated_ssse3;
+    t.over_rgbx_rounded = kernels::over_rgbx_rounded_ssse3;
+    t.over_rgbx_shifted = kernels::over_rgbx_shifted_ssse3;
+    return t;
+}();
 constexpr PixopsKernelTable kAvx2{.name = "avx2",
                                   .scale_line_22_33 = kernels::scale_line_22_33_avx2,
                                   .composite_line_22_4a4a = kernels::composite_line_22_4a4a_avx2,

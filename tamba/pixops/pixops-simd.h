@@ -19,7 +19,8 @@ namespace tamba::detail {
 //   shifted:   the same sum divided by 256 (a full-weight tap of the 2 x 2 kernel onto 4 bytes).
 // The rgb runs write 3-byte pixels; the rgbx runs 4-byte ones, whose fourth byte the rounded
 // run leaves as it was and the shifted run sets to a.
-using PixopsRunFunc = void (*) (guchar *dest, const guchar *src, std::int64_t n);
+using PixopsRunKernel = void (guchar *dest, const guchar *src, std::int64_t n);
+using PixopsRunFunc = PixopsRunKernel *;
 
 struct PixopsKernelTable {
     const char *name;
@@ -46,57 +47,18 @@ const PixopsKernelTable *kernel_table_at (int index);
 void force_kernel_table (const PixopsKernelTable *table);
 
 // The scalar run kernels, and the vector variants (defined on x86-64 only).
-void over_rgb_rounded (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgb_truncated (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_rounded (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_shifted (guchar *dest, const guchar *src, std::int64_t n);
+PixopsRunKernel over_rgb_rounded, over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted;
 namespace kernels {
-guchar *scale_line_22_33 (const int *weights, int n_x, int n_y, guchar *dest,
-                          std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                          int dest_has_alpha, const guchar *const *src, int src_channels,
-                          gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
-                          int src_width, int check_size, guint32 color1, guint32 color2) noexcept;
-guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *dest,
-                               std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                               int dest_has_alpha, const guchar *const *src, int src_channels,
-                               gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
-                               int src_width, int check_size, guint32 color1,
-                               guint32 color2) noexcept;
-guchar *scale_line_22_33_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
-                               std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                               int dest_has_alpha, const guchar *const *src, int src_channels,
-                               gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
-                               int src_width, int check_size, guint32 color1,
-                               guint32 color2) noexcept;
-guchar *composite_line_22_4a4a (const int *weights, int n_x, int n_y, guchar *dest,
-                                std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                                int dest_has_alpha, const guchar *const *src, int src_channels,
-                                gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
-                                int src_width, int check_size, guint32 color1,
-                                guint32 color2) noexcept;
-guchar *composite_line_22_4a4a_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
-                                     std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                                     int dest_has_alpha, const guchar *const *src,
-                                     int src_channels, gboolean src_has_alpha, std::int64_t x,
-                                     std::int64_t x_step, int src_width, int check_size,
-                                     guint32 color1, guint32 color2) noexcept;
+PixopsLineKernel scale_line_22_33, scale_line_22_33_sse2, scale_line_22_33_avx2;
+PixopsLineKernel composite_line_22_4a4a, composite_line_22_4a4a_avx2;
 extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
-guchar *scale_line_4a4a_avx2 (const int *weights, int n_x, int n_y, guchar *dest,
-                              std::int64_t dest_x, guchar *dest_end, int dest_channels,
-                              int dest_has_alpha, const guchar *const *src, int src_channels,
-                              gboolean src_has_alpha, std::int64_t x, std::int64_t x_step,
-                              int src_width, int check_size, guint32 color1,
-                              guint32 color2) noexcept;
+PixopsLineKernel scale_line_4a4a_avx2;
 // For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
-void over_rgb_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgb_truncated_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_rounded_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_shifted_ssse3 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgb_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgb_truncated_avx2 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_rounded_avx2 (guchar *dest, const guchar *src, std::int64_t n);
-void over_rgbx_shifted_avx2 (guchar *dest, const guchar *src, std::int64_t n);
+PixopsRunKernel over_rgb_rounded_ssse3, over_rgb_truncated_ssse3, over_rgbx_rounded_ssse3,
+    over_rgbx_shifted_ssse3;
+PixopsRunKernel over_rgb_rounded_avx2, over_rgb_truncated_avx2, over_rgbx_rounded_avx2,
+    over_rgbx_shifted_avx2;
 }  // namespace kernels
 
 }  // namespace tamba::detail

@@ -198,7 +198,7 @@ const guchar *g_row;
 
 guchar *spy_line (const int *, int, int, guchar *dest, std::int64_t, guchar *dest_end, int, int,
                   const guchar *const *, int, gboolean, std::int64_t, std::int64_t, int, int,
-                  guint32, guint32)
+                  guint32, guint32) noexcept
 {
     const int first = int (dest - g_row), end = std::max (first, int (dest_end - g_row));
     g_split.runs.push_back ({first, end});

@@ -115,22 +115,19 @@ if [ -x "$tool" ]; then
 
   # Reducing, tiles and bilinear share one box filter; enlarging the icon shows all four apart
   # (by a fraction: at a whole factor tiles falls on nearest and hyper on bilinear).
-  for interp in nearest tiles bilinear hyper; do
-    begin "fit-400 $interp"
-    if "$tool" convert "$photo" "$out/photo-$interp.png" --fit 400 --interp "$interp"; then
-      done_step "$out/photo-$interp.png"
-    else
-      fail_step "convert --fit 400 --interp $interp"
-    fi
-  done
-  for interp in nearest tiles bilinear hyper; do
-    begin "scale-7.5 $interp"
-    if "$tool" convert "$icon" "$out/flower-$interp.png" --scale 7.5 --interp "$interp"; then
-      done_step "$out/flower-$interp.png"
-    else
-      fail_step "convert --scale 7.5 --interp $interp"
-    fi
-  done
+  # each_interp LABEL INPUT NAME SIZE-OPTION VALUE: one timed row per interpolation.
+  each_interp() {
+    for interp in nearest tiles bilinear hyper; do
+      begin "$1 $interp"
+      if "$tool" convert "$2" "$out/$3-$interp.png" "$4" "$5" --interp "$interp"; then
+        done_step "$out/$3-$interp.png"
+      else
+        fail_step "convert $4 $5 --interp $interp"
+      fi
+    done
+  }
+  each_interp fit-400 "$photo" photo --fit 400
+  each_interp scale-7.5 "$icon" flower --scale 7.5
 
   begin checkerboard
   if "$tool" convert "$badge" "$out/badge-checkerboard.png" --checkerboard=16; then

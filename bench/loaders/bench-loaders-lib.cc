@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Loader modules against the bare decoding libraries on the same files, and progressive loading
-// in 4 KiB pieces against whole-file loading. Run: build/bench/loaders-lib/bench-loaders-lib
+// in 4 KiB pieces against whole-file loading. Run: build/bench/loaders/bench-loaders-lib
 #include <benchmark/benchmark.h>
 #include <gmodule.h>
 #include <png.h>

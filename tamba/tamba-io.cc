@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tamba-hooks.h"
 #include "tamba-loading.h"
 #include "tamba-private.h"
 
 namespace {
 
 using tamba::detail::File;
+
+gchar *module_dir_override = nullptr;  // set by the test hook only
 
 // Each test looks only at bytes it has been given: sizes below the format's minimum are refused
 // before any byte is read.
@@ -119,6 +122,16 @@ GModule *open_module_file (const gchar *directory, const gchar *name, gchar **pa
 
 }  // namespace
 
+namespace tamba::hooks {
+
+void set_module_dir (const char *directory)
+{
+    g_free (module_dir_override);
+    module_dir_override = g_strdup (directory);
+}
+
+}  // namespace tamba::hooks
+
 extern "C" TambaModule *tamba_get_module (guchar *buffer, guint size)
 {
     // The tests take a signed size; anything beyond its range is more than any test needs.
@@ -134,7 +147,8 @@ gchar *open_module (TambaModule *image_module)
 {
     gchar *name = g_strconcat ("tambaloader-", image_module->module_name, nullptr);
     gchar *path = nullptr;
-    GModule *module = open_module_file (TAMBA_MODULE_DIR, name, &path);
+    GModule *module = open_module_file (module_dir_override ? module_dir_override : TAMBA_MODULE_DIR,
+                                        name, &path);
     if (!module) {
         // An empty directory leaves the bare file name to the platform's library search.
         g_free (path);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tamba-hooks.h"
 #include "tamba-private.h"
 
 #ifndef TAMBA_RGB_TXT_PATH
@@ -18,6 +19,8 @@ namespace {
 
 // Built on the first name lookup and kept for the life of the process.
 GHashTable *named_colors = nullptr;
+bool named_colors_from_file = false;  // keys and values were allocated, not the built-in table
+gchar *rgb_txt_override = nullptr;    // set by the test hook only
 
 gchar *string_downcase (const gchar *in)
 {
@@ -57,13 +60,14 @@ void load_rgb_txt ()
 {
     named_colors = g_hash_table_new (g_str_hash, g_str_equal);
 
-    FILE *file = std::fopen (TAMBA_RGB_TXT_PATH, "r");
+    FILE *file = std::fopen (rgb_txt_override ? rgb_txt_override : TAMBA_RGB_TXT_PATH, "r");
     if (!file) {
         for (const TambaNamedColor *c = local_rgb_txt; c->name; ++c)
             g_hash_table_insert (named_colors, const_cast<char *> (c->name),
                                  const_cast<TambaRgbTriple *> (&c->rgb));
         return;
     }
+    named_colors_from_file = true;
 
     // Lines longer than the buffer arrive in pieces; a piece without its newline is skipped.
     char line[256];
@@ -98,6 +102,26 @@ void load_rgb_txt ()
 }
 
 }  // namespace
+
+namespace tamba::hooks {
+
+void set_rgb_txt_path (const char *path)
+{
+    if (named_colors) {
+        if (named_colors_from_file)
+            g_hash_table_foreach (named_colors, [] (gpointer key, gpointer value, gpointer) {
+                g_free (key);
+                g_free (value);
+            }, nullptr);
+        g_hash_table_destroy (named_colors);
+        named_colors = nullptr;
+        named_colors_from_file = false;
+    }
+    g_free (rgb_txt_override);
+    rgb_txt_override = g_strdup (path);
+}
+
+}  // namespace tamba::hooks
 
 extern "C" gboolean tamba_parse_color (const char *spec, guint16 *red, guint16 *green,
                                        guint16 *blue)

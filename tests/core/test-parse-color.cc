@@ -1,161 +1,123 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Colour specifications: the hexadecimal rules and names from the built-in table.
+// Colour specifications: the hexadecimal rules, names from the built-in table, and names from a
+// database file (pointed at through the build tree's test hook).
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "log-capture.h"
+#include "tamba-hooks.h"
 #include "tamba/tamba.h"
-
-using tamba::test::LogCapture;
 
 namespace {
 
-struct ParseCase {
+struct Case {
     const char *spec;
     bool ok;
-    guint16 r, g, b;
+    int r, g, b;
 };
 
-void PrintTo (const ParseCase &c, std::ostream *os) { *os << '"' << c.spec << '"'; }
-
-class ParseHex : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P (ParseHex, FollowsTheDigitRules)
+// Each case parses as given; a failure stores nothing.
+void expect_cases (const std::vector<Case> &cases)
 {
-    const auto c = GetParam ();
-    guint16 r = 1, g = 2, b = 3;
-    EXPECT_EQ (bool (tamba_parse_color (c.spec, &r, &g, &b)), c.ok) << c.spec;
-    if (c.ok) {
-        EXPECT_EQ (r, c.r) << c.spec;
-        EXPECT_EQ (g, c.g) << c.spec;
-        EXPECT_EQ (b, c.b) << c.spec;
-    } else {
-        EXPECT_EQ (r, 1);  // nothing stored on failure
-        EXPECT_EQ (g, 2);
-        EXPECT_EQ (b, 3);
+    for (const Case &c : cases) {
+        guint16 r = 1, g = 2, b = 3;
+        EXPECT_EQ (bool (tamba_parse_color (c.spec, &r, &g, &b)), c.ok) << "'" << c.spec << "'";
+        const std::vector<int> want = c.ok ? std::vector<int>{c.r, c.g, c.b} : std::vector<int>{1, 2, 3};
+        EXPECT_EQ ((std::vector<int>{r, g, b}), want) << "'" << c.spec << "'";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P (
-    Specs, ParseHex,
-    ::testing::Values (ParseCase{"#abc", true, 0xa000, 0xb000, 0xc000},
-                       ParseCase{"#f00", true, 0xf000, 0, 0},
-                       ParseCase{"#AABBCC", true, 0xaa00, 0xbb00, 0xcc00},
-                       ParseCase{"#aAbBcC", true, 0xaa00, 0xbb00, 0xcc00},
-                       ParseCase{"#fff000000", true, 0xfff0, 0, 0},
-                       ParseCase{"#ffff00000000", true, 0xffff, 0, 0},
-                       ParseCase{"#123456789abc", true, 0x1234, 0x5678, 0x9abc},
-                       ParseCase{"#ff0000zz", true, 0xff00, 0, 0},
-                       ParseCase{"#ff0000 ", true, 0xff00, 0, 0},
-                       ParseCase{"#12", false, 0, 0, 0},
-                       ParseCase{"#1234", false, 0, 0, 0},
-                       ParseCase{"#1234567", false, 0, 0, 0},
-                       ParseCase{"#1234567890abc", false, 0, 0, 0},
-                       ParseCase{"#", false, 0, 0, 0},
-                       ParseCase{"#g00", false, 0, 0, 0},
-                       ParseCase{"# abc", false, 0, 0, 0},
-                       ParseCase{"#\xe0\xe1\xe2", false, 0, 0, 0},
-                       ParseCase{"abc", false, 0, 0, 0}));
+// The built-in table answers when the database file is missing.
+struct BuiltIn : ::testing::Test {
+    void SetUp () override { tamba::hooks::set_rgb_txt_path ("/nonexistent/rgb.txt"); }
+    void TearDown () override { tamba::hooks::set_rgb_txt_path (nullptr); }
+};
 
-class ParseName : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P (ParseName, LooksUpTheBuiltInTable)
+TEST_F (BuiltIn, HexDigitsAndNames)
 {
-    const auto c = GetParam ();
-    guint16 r = 1, g = 2, b = 3;
-    EXPECT_EQ (bool (tamba_parse_color (c.spec, &r, &g, &b)), c.ok) << c.spec;
-    if (c.ok) {
-        EXPECT_EQ ((std::vector<int>{r, g, b}), (std::vector<int>{c.r, c.g, c.b})) << c.spec;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P (
-    Names, ParseName,
-    ::testing::Values (ParseCase{"red", true, 65535, 0, 0}, ParseCase{"RED", true, 65535, 0, 0},
-                       ParseCase{"Red", true, 65535, 0, 0},
-                       ParseCase{"green", true, 0, 65535, 0},
-                       ParseCase{"Alice Blue", true, 61680, 63736, 65535},
-                       ParseCase{"AliceBlue", true, 61680, 63736, 65535},
-                       ParseCase{"dark slate gray", true, 12079, 20303, 20303},
-                       ParseCase{"darkslategray", true, 12079, 20303, 20303},
-                       ParseCase{"gray", true, 48830, 48830, 48830},
-                       ParseCase{"grey100", true, 65535, 65535, 65535},
-                       ParseCase{"navy", true, 0, 0, 32896},
-                       ParseCase{"yellow green", true, 39578, 52685, 12850},
-                       ParseCase{" alice blue", false, 0, 0, 0},
-                       ParseCase{"alice blue ", false, 0, 0, 0},
-                       ParseCase{"alice  blue", false, 0, 0, 0},
-                       ParseCase{"crimson", false, 0, 0, 0},
-                       ParseCase{"rebecca purple", false, 0, 0, 0},
-                       ParseCase{"web gray", false, 0, 0, 0},
-                       ParseCase{"", false, 0, 0, 0},
-                       ParseCase{"no such colour", false, 0, 0, 0}));
-
-TEST (ParseColor, NullChannelsAreNotStored)
-{
+    expect_cases ({
+        {"#abc", true, 0xa000, 0xb000, 0xc000},
+        {"#aAbBcC", true, 0xaa00, 0xbb00, 0xcc00},
+        {"#fff000000", true, 0xfff0, 0, 0},
+        {"#123456789abc", true, 0x1234, 0x5678, 0x9abc},
+        {"#ff0000zz", true, 0xff00, 0, 0},  // digits end at the first non-digit
+        {"#12", false},
+        {"#1234", false},
+        {"#1234567890abc", false},
+        {"#", false},
+        {"# abc", false},
+        {"#\xe0\xe1\xe2", false},
+        {"Alice Blue", true, 61680, 63736, 65535},
+        {"darkslategray", true, 12079, 20303, 20303},
+        {"navy", true, 0, 0, 32896},
+        {" alice blue", false},
+        {"alice  blue", false},
+        {"crimson", false},  // not in the Release 6 database
+        {"", false},
+    });
     guint16 r = 1, b = 3;
     EXPECT_TRUE (tamba_parse_color ("#102030", &r, nullptr, &b));
-    EXPECT_EQ (r, 0x1000);
-    EXPECT_EQ (b, 0x3000);
-    EXPECT_TRUE (tamba_parse_color ("navy", nullptr, nullptr, nullptr));
-
-    LogCapture log;
+    EXPECT_EQ (r + b, 0x4000);
+    tamba::test::LogCapture log;
     EXPECT_FALSE (tamba_parse_color (nullptr, &r, nullptr, &b));
     EXPECT_EQ (log.criticals (), std::vector<std::string>{"spec != NULL"});
 }
 
-TEST (BuiltInTable, HoldsTheRelease6Database)
+TEST_F (BuiltIn, EveryEntryIsFoundInUpperCase)
 {
     std::set<std::string> names;
-    int with_space = 0;
     size_t n = 0;
     for (; local_rgb_txt[n].name; ++n) {
-        const std::string name = local_rgb_txt[n].name;
-        EXPECT_TRUE (names.insert (name).second) << "repeated: " << name;
-        for (char ch : name) EXPECT_FALSE (ch >= 'A' && ch <= 'Z') << name;
-        if (name.find (' ') != std::string::npos) with_space++;
-        // Every channel is an 8-bit value widened by 257.
-        for (guint16 v : {local_rgb_txt[n].rgb.red, local_rgb_txt[n].rgb.green, local_rgb_txt[n].rgb.blue})
-            EXPECT_EQ (v % 257, 0) << name;
+        std::string upper = local_rgb_txt[n].name;
+        EXPECT_TRUE (names.insert (upper).second) << upper;
+        for (char &ch : upper) ch = char (std::toupper (static_cast<unsigned char> (ch)));
+        guint16 r, g, b;
+        ASSERT_TRUE (tamba_parse_color (upper.c_str (), &r, &g, &b)) << upper;
+        EXPECT_EQ ((std::vector<int>{r, g, b}), (std::vector<int>{local_rgb_txt[n].rgb.red,
+                                                                  local_rgb_txt[n].rgb.green,
+                                                                  local_rgb_txt[n].rgb.blue}));
     }
     EXPECT_EQ (n, 752u);
-    EXPECT_EQ (with_space, 95);
-    EXPECT_EQ (local_rgb_txt[752].rgb.red, 0);
-    for (int i = 0; i <= 100; ++i) {
-        EXPECT_TRUE (names.count ("gray" + std::to_string (i)));
-        EXPECT_TRUE (names.count ("grey" + std::to_string (i)));
-    }
-    for (const char *name : {"dark grey", "dark red", "light green", "whitesmoke", "aliceblue"})
-        EXPECT_TRUE (names.count (name)) << name;
-    for (const char *name : {"crimson", "indigo", "silver", "teal", "aqua", "x11 gray"})
-        EXPECT_FALSE (names.count (name)) << name;
 }
 
-TEST (BuiltInTable, UsedWhenTheDatabaseFileIsMissing)
+TEST (DatabaseFile, FollowsTheFileRules)
 {
-    // This binary's library reads the installed database path; the built-in table only answers
-    // when that file is absent.
-    if (FILE *f = std::fopen ("/usr/X11R6/lib/X11/rgb.txt", "r")) {
-        std::fclose (f);
-        GTEST_SKIP () << "a colour database file exists at the default path";
-    }
-    guint16 r, g, b;
-    ASSERT_TRUE (tamba_parse_color ("whitesmoke", &r, &g, &b));
-    EXPECT_EQ (r, 62965);
-    // Every built-in name is found under its own spelling and in upper case.
-    for (size_t i = 0; local_rgb_txt[i].name; ++i) {
-        std::string upper = local_rgb_txt[i].name;
-        for (char &ch : upper) ch = char (std::toupper (static_cast<unsigned char> (ch)));
-        ASSERT_TRUE (tamba_parse_color (upper.c_str (), &r, &g, &b)) << upper;
-        EXPECT_EQ (r, local_rgb_txt[i].rgb.red) << upper;
-        EXPECT_EQ (g, local_rgb_txt[i].rgb.green) << upper;
-        EXPECT_EQ (b, local_rgb_txt[i].rgb.blue) << upper;
-    }
+    std::string text = "! 1 2 3 comment\n255 0 0\tmy red\n1 2 3\n300 0 0\tover\n10 20 30 dup\n"
+                       "40 50 60 Dup\n5 5 5  trailing \r\n12 x 3 broken\n99999999999 0 0 huge\n"
+                       "  7\t8 9 spaced  out\n";
+    // A line longer than one 255-character read: its first piece has no newline and is skipped,
+    // the rest is read as a line of its own.
+    text += "4 4 4 " + std::string (249, 'x') + "8 8 8 tail\n9 9 9 no newline";
+    FILE *f = std::fopen (TEST_RGB_TXT_PATH, "w");
+    ASSERT_NE (f, nullptr);
+    std::fputs (text.c_str (), f);
+    std::fclose (f);
+    tamba::hooks::set_rgb_txt_path (TEST_RGB_TXT_PATH);
+    expect_cases ({
+        {"My Red", true, 65535, 0, 0},
+        {"", true, 0x0101, 0x0202, 0x0303},  // a line with no name
+        {"over", true, 0x2d2c, 0, 0},         // 300 is kept: (v | v << 8) & 0xffff
+        {"dup", true, 40 * 257, 50 * 257, 60 * 257},  // the later line wins
+        {"trailing \r", true, 5 * 257, 5 * 257, 5 * 257},  // only the newline is cut
+        {"trailing", false},
+        {"broken", false},
+        {"huge", false},
+        {"spaced  out", true, 7 * 257, 8 * 257, 9 * 257},
+        {"tail", true, 8 * 257, 8 * 257, 8 * 257},
+        {"no newline", false},
+        {"comment", false},
+        {"green", false},  // the built-in table is not consulted
+    });
+    // The table is built once: later changes to the file are not seen.
+    f = std::fopen (TEST_RGB_TXT_PATH, "w");
+    std::fputs ("0 255 0\tgreen\n", f);
+    std::fclose (f);
+    EXPECT_FALSE (tamba_parse_color ("green", nullptr, nullptr, nullptr));
+    tamba::hooks::set_rgb_txt_path (nullptr);
 }
 
 }  // namespace

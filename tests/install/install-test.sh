@@ -38,6 +38,9 @@ fi
 nm -D --defined-only "$lib/libtamba-gdk.so.0" | grep -q ' gdk_init_check$' ||
   fail "the installed libtamba-gdk lacks gdk_init_check"
 [ ! -e "$prefix/include/gdk/gdklayer.h" ] || fail "gdklayer.h was installed"
+# The installed libtamba exports what its headers declare and none of the build tree's hooks.
+sh "$here/../core/check-exports.sh" "$lib/libtamba.so.0" "$prefix/include/tamba/tamba.h" \
+  "$prefix/include/tamba/pixops.h" || fail "the installed libtamba exports the wrong names"
 for f in share/man/man1/tamba-tool.1 share/man/man1/tamba-view.1 share/man/man3/tamba.3 \
          share/doc/tamba/LICENSE share/doc/tamba/examples/CMakeLists.txt \
          lib/cmake/Tamba/TambaConfig.cmake lib/cmake/Tamba/TambaConfigVersion.cmake; do

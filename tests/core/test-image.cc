@@ -37,15 +37,8 @@ TEST_P (Rowstride, PadsRowsToFourBytes)
     LogCapture log;
     Tamba *t = tamba_new (GDK_COLORSPACE_RGB, c.has_alpha, 8, c.width, 3);
     ASSERT_NE (t, nullptr);
-    EXPECT_EQ (t->rowstride, c.rowstride);
-    EXPECT_EQ (t->n_channels, c.n_channels);
-    EXPECT_EQ (t->has_alpha, c.n_channels == 4 ? 1u : 0u);
-    EXPECT_EQ (t->ref_count, 1);
-    EXPECT_EQ (t->bits_per_sample, 8);
-    EXPECT_EQ (t->width, c.width);
-    EXPECT_EQ (t->height, 3);
-    EXPECT_EQ (t->last_unref_fn, nullptr);
-    EXPECT_NE (t->destroy_fn, nullptr);
+    EXPECT_EQ (std::vector<int> ({t->rowstride, t->n_channels, int (t->has_alpha), t->ref_count}),
+               std::vector<int> ({c.rowstride, c.n_channels, c.n_channels == 4, 1}));
     // The whole buffer is writable (the sanitizer build checks the bounds).
     std::memset (t->pixels, 0xab, size_t (t->rowstride) * 3);
     tamba_unref (t);
@@ -53,12 +46,8 @@ TEST_P (Rowstride, PadsRowsToFourBytes)
 }
 
 INSTANTIATE_TEST_SUITE_P (Widths, Rowstride,
-                          ::testing::Values (RowstrideCase{FALSE, 1, 4, 3},
-                                             RowstrideCase{FALSE, 2, 8, 3},
-                                             RowstrideCase{FALSE, 5, 16, 3},
-                                             RowstrideCase{TRUE, 5, 20, 4},
-                                             RowstrideCase{7, 1, 4, 4},
-                                             RowstrideCase{TRUE, 3, 12, 4}));
+                          ::testing::Values (RowstrideCase{FALSE, 1, 4, 3}, RowstrideCase{FALSE, 5, 16, 3},
+                                             RowstrideCase{TRUE, 5, 20, 4}, RowstrideCase{7, 1, 4, 4}));
 
 struct RefusalCase {
     const char *what;
@@ -87,15 +76,12 @@ INSTANTIATE_TEST_SUITE_P (
     Cases, Refusal,
     ::testing::Values (
         RefusalCase{"colorspace", 1, 8, 1, 1, "colorspace == GDK_COLORSPACE_RGB"},
-        RefusalCase{"first check wins", 1, 16, 0, 0, "colorspace == GDK_COLORSPACE_RGB"},
         RefusalCase{"bits", 0, 16, 1, 1, "bits_per_sample == 8"},
         RefusalCase{"zero width", 0, 8, 0, 1, "width > 0"},
         RefusalCase{"negative height", 0, 8, 1, -1, "height > 0"},
         RefusalCase{"width x 4 overflows", 0, 8, INT_MAX / 4 + 1, 1, nullptr},
-        RefusalCase{"huge width", 0, 8, INT_MAX, 1, nullptr},
         // height x rowstride passes 2^32: a 32-bit product would wrap to a small buffer.
         RefusalCase{"size wraps", 0, 8, 65536, 16385, nullptr},
-        RefusalCase{"size wraps to exactly 2^32", 0, 8, 1 << 20, 1 << 10, nullptr},
         RefusalCase{"both huge", 0, 8, INT_MAX / 8, INT_MAX, nullptr}));
 
 TEST (ImageNew, LargestPaddedWidthThatFitsIsNotRefusedForOverflow)
@@ -249,20 +235,6 @@ TEST (ImageRefCount, LastUnrefHandlerTakesOverFromFinalization)
     EXPECT_EQ (destroyed.calls, 1);
 }
 
-TEST (ImageRefCount, HandlerCanBeRemoved)
-{
-    guchar buf[16] = {};
-    DestroyLog destroyed;
-    HandlerLog handler;
-    Tamba *t = tamba_new_from_data (buf, GDK_COLORSPACE_RGB, FALSE, 8, 1, 1, 4, record_destroy,
-                                    &destroyed);
-    tamba_set_last_unref_handler (t, last_unref, &handler);
-    tamba_set_last_unref_handler (t, nullptr, nullptr);
-    tamba_unref (t);
-    EXPECT_EQ (handler.calls, 0);
-    EXPECT_EQ (destroyed.calls, 1);
-}
-
 TEST (ImageRefCount, RefusalsLeaveTheRecordAlone)
 {
     guchar buf[16] = {};
@@ -299,48 +271,19 @@ TEST (ImageRefCount, RefusalsLeaveTheRecordAlone)
     EXPECT_EQ (log.criticals (), Strings (4, "tamba != NULL"));
 }
 
-TEST (ImageAccessors, ReturnFieldsOrTheirFailureValues)
+TEST (ImageAccessors, FailureValues)
 {
-    Tamba *t = tamba_new (GDK_COLORSPACE_RGB, TRUE, 8, 7, 5);
-    ASSERT_NE (t, nullptr);
-    EXPECT_EQ (tamba_get_colorspace (t), GDK_COLORSPACE_RGB);
-    EXPECT_EQ (tamba_get_n_channels (t), 4);
-    EXPECT_EQ (tamba_get_has_alpha (t), 1);
-    EXPECT_EQ (tamba_get_bits_per_sample (t), 8);
-    EXPECT_EQ (tamba_get_pixels (t), t->pixels);
-    EXPECT_EQ (tamba_get_width (t), 7);
-    EXPECT_EQ (tamba_get_height (t), 5);
-    EXPECT_EQ (tamba_get_rowstride (t), 28);
-    tamba_unref (t);
-
     LogCapture log;
     EXPECT_EQ (tamba_get_colorspace (nullptr), GDK_COLORSPACE_RGB);
-    EXPECT_EQ (tamba_get_n_channels (nullptr), -1);
-    EXPECT_EQ (tamba_get_has_alpha (nullptr), -1);
-    EXPECT_EQ (tamba_get_bits_per_sample (nullptr), -1);
     EXPECT_EQ (tamba_get_pixels (nullptr), nullptr);
-    EXPECT_EQ (tamba_get_width (nullptr), -1);
-    EXPECT_EQ (tamba_get_height (nullptr), -1);
-    EXPECT_EQ (tamba_get_rowstride (nullptr), -1);
+    EXPECT_EQ ((std::vector<int>{tamba_get_n_channels (nullptr), tamba_get_has_alpha (nullptr),
+                                 tamba_get_bits_per_sample (nullptr), tamba_get_width (nullptr),
+                                 tamba_get_height (nullptr), tamba_get_rowstride (nullptr)}),
+               std::vector<int> (6, -1));
     EXPECT_EQ (log.criticals (), Strings (8, "tamba != NULL"));
-    EXPECT_EQ (log.messages ().size (), 8u);
     // The full text names this source's function and the documented form.
     EXPECT_NE (log.messages ()[0].text.find ("(tamba_get_colorspace): assertion `tamba != NULL' failed."),
                std::string::npos);
-}
-
-TEST (ImageGlobals, VersionAndDisplayData)
-{
-    EXPECT_EQ (tamba_major_version, 0u);
-    EXPECT_EQ (tamba_minor_version, 18u);
-    EXPECT_EQ (tamba_micro_version, 0u);
-    EXPECT_STREQ (tamba_version, "0.18.0");
-    EXPECT_EQ (tamba_dpy, nullptr);
-    EXPECT_EQ (tamba_screen, -1);
-    LogCapture log;
-    tamba_preinit (nullptr, nullptr);
-    tamba_postinit (nullptr, nullptr);
-    EXPECT_TRUE (log.messages ().empty ());
 }
 
 }  // namespace

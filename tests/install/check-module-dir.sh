@@ -16,7 +16,7 @@ while read -r option expected; do
     { cat "$build.log"; fail "configure with $option"; }
   cached=$(sed -n 's/^TAMBA_MODULE_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
   compiled=$(sed -n 's/.*-DTAMBA_MODULE_DIR=\\"\([^\\]*\)\\".*/\1/p' \
-             "$build/tamba/CMakeFiles/tamba.dir/flags.make")
+             "$build/tamba/CMakeFiles/tamba-objects.dir/flags.make")
   pc=$(PKG_CONFIG_PATH="$build" pkg-config --define-variable=pcfiledir=/x/lib/pkgconfig \
        --variable=moduledir tamba)
   echo "$option: cache $cached, library $compiled, tamba.pc $pc"

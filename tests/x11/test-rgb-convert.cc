@@ -94,34 +94,6 @@ std::vector<guchar> convert (const RgbConverter &conv, const std::vector<guchar>
     return out;
 }
 
-TEST (RgbConvert, BayerMatrixIsThePermutationBuiltByDoubling)
-{
-    const auto &m = gdkl::bayer_matrix ();
-    const int row0[8] = {0, 32, 8, 40, 2, 34, 10, 42};
-    std::vector<int> seen (64, 0);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) ++seen[m[size_t (y)][size_t (x)]];
-    for (int v = 0; v < 64; ++v) EXPECT_EQ (seen[size_t (v)], 1) << v;
-    for (int x = 0; x < 8; ++x) EXPECT_EQ (m[0][size_t (x)], row0[x]);
-    EXPECT_EQ (m[1][0], 48);  // 4 * 12 for the bottom-left quadrant of the 2x2 step
-}
-
-TEST (RgbConvert, DitheredQuantisationKeepsEndsAndAveragesToTheValue)
-{
-    for (int levels : {2, 4, 6, 8, 32, 64}) {
-        for (int m = 0; m < 64; ++m) {
-            EXPECT_EQ (gdkl::quantize_dithered (0, levels, m), 0);
-            EXPECT_EQ (gdkl::quantize_dithered (255, levels, m), levels - 1);
-        }
-        for (int v = 0; v < 256; ++v) {
-            int sum = 0;
-            for (int m = 0; m < 64; ++m) sum += gdkl::quantize_dithered (v, levels, m);
-            const double exact = v * (levels - 1) / 255.0;
-            EXPECT_NEAR (sum / 64.0, exact, 1.0 / 64 + 1e-9) << "levels " << levels << " v " << v;
-        }
-    }
-}
-
 class TrueColourLayout : public ::testing::TestWithParam<std::tuple<TrueCase, GdkByteOrder>> {};
 
 TEST_P (TrueColourLayout, UnditheredPixelsMatchXlibInBothByteOrdersAndOddWidths)
@@ -240,22 +212,6 @@ TEST (RgbConvert, FlatRepresentableColoursStayFlatWhenDithered)
         const auto plain = convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE);
         EXPECT_EQ (convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_MAX, 3, -5), plain);
     }
-}
-
-TEST (RgbConvert, DitherAveragesToTheColourOverAMatrixTile)
-{
-    const RgbConverter t565 (true_format (kTrueCases[3], GDK_LSB_FIRST));
-    std::vector<guchar> rgb;
-    for (int i = 0; i < 64; ++i) rgb.insert (rgb.end (), {100, 100, 100});
-    const auto out = convert (t565, rgb, 8, 8, 16, GDK_RGB_DITHER_MAX);
-    double red = 0, green = 0;
-    for (int i = 0; i < 64; ++i) {
-        const unsigned p = out[size_t (2 * i)] | out[size_t (2 * i + 1)] << 8;
-        red += p >> 11;
-        green += (p >> 5) & 63;
-    }
-    EXPECT_NEAR (red / 64, 100 * 31 / 255.0, 1.0 / 64 + 1e-9);
-    EXPECT_NEAR (green / 64, 100 * 63 / 255.0, 1.0 / 64 + 1e-9);
 }
 
 TEST (RgbConvert, DitherOffsetsContinueThePatternAcrossPieces)

@@ -15,6 +15,12 @@
 
 #include "tamba/tamba.h"
 
+#ifdef TEST_MODULE_DIR
+#include "tamba-hooks.h"
+// The module tests open modules from their set's folder of this build, set before any test runs.
+inline const bool module_dir_set = (tamba::hooks::set_module_dir (TEST_MODULE_DIR), true);
+#endif
+
 namespace tamba::test {
 
 // Table-driven cases derive from this, so that each case is named (and printed) by `what`.

@@ -3,6 +3,7 @@
 // each call tries again and warns again.
 #include <gtest/gtest.h>
 
+#include "loading-test.h"
 #include "log-capture.h"
 #include "recorder.h"
 

@@ -2,8 +2,9 @@
 // Windows icon and cursor loader. Of the directory's entries the largest is chosen, then the
 // deepest (cursors keep their hotspot where icons keep the depth, so among cursors the first of
 // the largest wins). BMP entries of 1 to 32 bits take their alpha from the AND mask unless they
-// carry their own (32 bits, or 16 bits with an alpha bit field); PNG entries go through libpng.
-// The result always has an alpha channel.
+// carry their own (32 bits, or 16 bits with an alpha bit field); PNG entries go through the PNG
+// module's reader (codec/png-reader.h), so they decode as PNG files do. The result always has an
+// alpha channel.
 //
 // The AND mask follows all the colour rows, so no row is final before the whole entry has
 // arrived: the entry is decoded at once when its last byte comes in, with one update.

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace tamba::detail {
+namespace tamba::loader {
 
 enum class TokenKind { Identifier, Number, String, Punct };
 
@@ -136,6 +136,6 @@ private:
     bool in_line_comment_ = false;
 };
 
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
 #endif  // TAMBA_LOADERS_C_SOURCE_TOKENS_H

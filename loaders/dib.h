@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "pixel-rows.h"
-#include "stream-decoder.h"
+#include "common/byte-joiner.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
+using detail::bgr_to_rgb;
 
 enum class DibCompression { kRgb, kRle8, kRle4, kBitfields };
 
@@ -33,13 +34,13 @@ struct DibInfo {
 
 // Parses the info header at h (starting with its size field; size bytes available). Warns and
 // returns false for what the decoders do not support.
-inline bool parse_dib_header (const char *format_name, const guchar *h, size_t size, DibInfo &info)
+inline bool parse_dib_header (const Format &format, const guchar *h, size_t size, DibInfo &info)
 {
     info.header_size = read_le32 (h);
     switch (info.header_size) {
     case 12: case 16: case 40: case 52: case 56: case 64: case 108: case 124: break;
     default:
-        decoder_warning (format_name, "unsupported info header size %u", info.header_size);
+        warn (format, "unsupported info header size %u", info.header_size);
         return false;
     }
     if (size < info.header_size) return false;
@@ -56,7 +57,7 @@ inline bool parse_dib_header (const char *format_name, const guchar *h, size_t s
     }
     info.top_down = height < 0;
     info.height = height < 0 ? -height : height;
-    if (!dimensions_ok (format_name, info.width, info.height)) return false;
+    if (!check_size (format, info.width, info.height)) return false;
 
     const std::uint32_t raw_compression = info.header_size >= 20 ? read_le32 (h + 16) : 0;
     info.colors_used = info.header_size >= 36 ? read_le32 (h + 32) : 0;
@@ -69,14 +70,14 @@ inline bool parse_dib_header (const char *format_name, const guchar *h, size_t s
     case 3:
     case 6:
         if (os2) {
-            decoder_warning (format_name, "OS/2 Huffman compression is not supported");
+            warn (format, "OS/2 Huffman compression is not supported");
             return false;
         }
         info.compression = DibCompression::kBitfields;
         if (info.header_size == 40) info.extra_mask_bytes = raw_compression == 6 ? 16 : 12;
         break;
     default:
-        decoder_warning (format_name, "unsupported compression %u", raw_compression);
+        warn (format, "unsupported compression %u", raw_compression);
         return false;
     }
 
@@ -87,7 +88,7 @@ inline bool parse_dib_header (const char *format_name, const guchar *h, size_t s
         : info.compression == DibCompression::kBitfields ? (bpp == 16 || bpp == 32)
         : (bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32);
     if (!depth_ok) {
-        decoder_warning (format_name, "unsupported bit depth %d for compression %u", bpp,
+        warn (format, "unsupported bit depth %d for compression %u", bpp,
                          raw_compression);
         return false;
     }
@@ -160,13 +161,13 @@ private:
 class DibRowConverter {
 public:
     // False (with a warning) for non-contiguous masks.
-    bool init (const char *format_name, const DibInfo &info, const DibPalette &palette)
+    bool init (const Format &format, const DibInfo &info, const DibPalette &palette)
     {
         bpp_ = info.bpp;
         palette_ = &palette;
         for (int c = 0; c < 4; ++c)
             if (!channels_[c].set (info.masks[c])) {
-                decoder_warning (format_name, "bit-field mask 0x%08x is not contiguous",
+                warn (format, "bit-field mask 0x%08x is not contiguous",
                                  info.masks[c]);
                 return false;
             }
@@ -233,6 +234,6 @@ private:
     bool standard32_ = false;
 };
 
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
 #endif  // TAMBA_LOADERS_DIB_H

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace tamba::detail {
+namespace tamba::loader {
 
 namespace {
 
@@ -36,7 +36,7 @@ GifDecoder::~GifDecoder ()
 
 bool GifDecoder::fail (const char *why) noexcept
 {
-    g_warning ("GIF: %s", why);
+    warn (formats::gif, "%s", why);
     state_ = State::Failed;
     return false;
 }
@@ -67,7 +67,7 @@ bool GifDecoder::feed (const guchar *data, size_t size) noexcept
     const guint8 *end = data + size;
     bool ok = true;
     while (ok && p < end && state_ != State::Trailer) ok = step (p, end);
-    band_.flush (cb_, image_);
+    sink_.flush ();
     return ok && state_ != State::Failed;
 }
 
@@ -93,7 +93,7 @@ bool GifDecoder::step (const guint8 *&p, const guint8 *end) noexcept
         else if (b == kImageSeparator) state_ = State::ImageDescriptor;
         else if (b == kTrailer) {
             state_ = State::Trailer;
-            if (cb_.animation_done) cb_.animation_done (nullptr, cb_.user_data);
+            sink_.animation_done (nullptr);
         } else
             return fail ("unknown block type");
         return true;
@@ -153,7 +153,7 @@ bool GifDecoder::step (const guint8 *&p, const guint8 *end) noexcept
                 put_indices (indices, count);
             });
             if (!ok) {
-                g_warning ("GIF: invalid LZW code; the rest of the image is left blank");
+                warn (formats::gif, "invalid LZW code; the rest of the image is left blank");
                 pixels_broken_ = true;
             }
         }
@@ -176,7 +176,7 @@ bool GifDecoder::parse_header (const guint8 *h) noexcept
     screen_width_ = read_u16 (h + 6);
     screen_height_ = read_u16 (h + 8);
     // A zero side is settled by the first image (begin_image).
-    if (screen_width_ && screen_height_ && !dimensions_ok (screen_width_, screen_height_))
+    if (screen_width_ && screen_height_ && !within_limits (formats::gif, screen_width_, screen_height_))
         return fail ("logical screen is too large");
     const guint8 flags = h[10];
     if (flags & 0x80) {
@@ -209,7 +209,7 @@ bool GifDecoder::begin_image (const guint8 *d) noexcept
     if (screen_width_ == 0 || screen_height_ == 0) {
         screen_width_ = std::max (screen_width_, frame_x_ + frame_width_);
         screen_height_ = std::max (screen_height_, frame_y_ + frame_height_);
-        if (!dimensions_ok (screen_width_, screen_height_))
+        if (!within_limits (formats::gif, screen_width_, screen_height_))
             return fail ("image does not fit a supported logical screen");
     }
     // The control extension belongs to this image and to no later one.
@@ -249,10 +249,10 @@ bool GifDecoder::start_pixels (int min_code_size) noexcept
     const int height = std::min (frame_height_, screen_height_ - frame_y_);
     if (width <= 0 || height <= 0) return true;
     stream_pixels_ += std::int64_t (width) * height;
-    if (stream_pixels_ > kMaxStreamPixels) return fail ("the frames exceed 2^29 pixels in all");
-    image_ = new_blank_image ("GIF", frame_alpha_, width, height);
+    if (stream_pixels_ > kGifStreamPixels) return fail ("the frames exceed 2^29 pixels in all");
+    image_ = new_image (formats::gif, frame_alpha_, width, height);
     if (!image_) return fail ("cannot allocate the frame");
-    if (cb_.prepare) cb_.prepare (image_, cb_.user_data);
+    sink_.prepared (image_);
     return true;
 }
 
@@ -284,7 +284,7 @@ void GifDecoder::put_indices (const guint8 *indices, size_t n) noexcept
 
 void GifDecoder::next_row () noexcept
 {
-    if (image_ && row_ < image_->height) band_.add (cb_, image_, row_);
+    if (image_ && row_ < image_->height) sink_.rows_done (image_, row_, 1);
     column_ = 0;
     if (!interlaced_) {
         ++row_;
@@ -299,7 +299,7 @@ void GifDecoder::next_row () noexcept
 
 void GifDecoder::end_image () noexcept
 {
-    band_.flush (cb_, image_);
+    sink_.flush ();
     if (!image_) return;
     auto *frame = static_cast<TambaFrame *> (g_malloc0 (sizeof (TambaFrame)));
     frame->tamba = image_;
@@ -311,14 +311,15 @@ void GifDecoder::end_image () noexcept
     // goes now.
     Tamba *image = image_;
     image_ = nullptr;
-    if (cb_.frame_done) cb_.frame_done (frame, cb_.user_data);
+    if (sink_.wants_frames ()) sink_.frame_done (frame);
     else g_free (frame);
     tamba_unref (image);
 }
 
-void GifDecoder::finish () noexcept
+Tamba *GifDecoder::finish () noexcept
 {
     if (state_ == State::DataBlockSize || state_ == State::DataBlockData) end_image ();
+    return nullptr;
 }
 
-}  // namespace tamba::detail
+}  // namespace tamba::loader

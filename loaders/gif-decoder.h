@@ -14,7 +14,7 @@
 //   TAMBA_FRAME_RETAIN.
 // - Rows the data never reaches stay zero (black, or transparent). An invalid LZW code ends
 //   that image's pixel data with a warning; the stream goes on with the next block.
-// - The frames of one stream hold at most kMaxStreamPixels pixels in all, so a small file of
+// - The frames of one stream hold at most kGifStreamPixels (limits.h) pixels in all, so a small file of
 //   many large frames cannot exhaust memory; the stream fails at the frame that would exceed.
 #ifndef TAMBA_LOADERS_GIF_DECODER_H
 #define TAMBA_LOADERS_GIF_DECODER_H
@@ -23,24 +23,23 @@
 #include <cstdint>
 
 #include "gif-lzw.h"
-#include "piecewise-decoder.h"
+#include "common/decoder.h"
+#include "common/image-alloc.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 
-class GifDecoder {
+class GifDecoder final : public Decoder {
 public:
-    static constexpr std::int64_t kMaxStreamPixels = std::int64_t (1) << 29;
-
-    explicit GifDecoder (const ProgressCallbacks &callbacks) noexcept : cb_ (callbacks) {}
-    ~GifDecoder ();
-    GifDecoder (const GifDecoder &) = delete;
-    GifDecoder &operator= (const GifDecoder &) = delete;
+    explicit GifDecoder (const ProgressSink &sink) noexcept : Decoder (sink) {}
+    ~GifDecoder () override;
 
     // False once the stream is found to be broken (this and every later call).
-    bool feed (const guchar *data, size_t size) noexcept;
+    bool feed (const guchar *data, size_t size) noexcept override;
 
     // At the end of the data: hands over an image whose pixel data was cut short.
-    void finish () noexcept;
+    Tamba *finish () noexcept override;
+    // Frames already went to the library; a cut-short one stays unfinished.
+    void stop () override {}
 
     int screen_width () const noexcept { return screen_width_; }
     int screen_height () const noexcept { return screen_height_; }
@@ -75,7 +74,6 @@ private:
     void next_row () noexcept;
     void end_image () noexcept;
 
-    ProgressCallbacks cb_;
     State state_ = State::Header;
 
     // Bytes of a fixed-size structure that arrived in more than one piece.
@@ -110,9 +108,8 @@ private:
     int column_ = 0, row_ = 0, pass_ = 0;
     bool pixels_broken_ = false;
     GifLzw lzw_;
-    UpdateBand band_;
 };
 
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
 #endif  // TAMBA_LOADERS_GIF_DECODER_H

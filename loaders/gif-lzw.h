@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tamba::detail {
+namespace tamba::loader {
 
 class GifLzw {
 public:
@@ -120,6 +120,6 @@ private:
     guint8 buffer_[kMaxCodes] = {};
 };
 
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
 #endif  // TAMBA_LOADERS_GIF_LZW_H

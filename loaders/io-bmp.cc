@@ -10,19 +10,28 @@
 // of bitmap, data that stops between codes) are transparent black.
 //
 // The saver writes 24-bit images, or 32-bit with an alpha mask in a V4 header for RGBA.
+#include "common/module-entry.h"
 #include "dib.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
-constexpr char kFormat[] = "bmp";
+constexpr const Format &kFormat = formats::bmp;
 constexpr size_t kFileHeaderSize = 14;
 
-class BmpDecoder final : public StreamDecoder {
+class BmpDecoder final : public ByteJoiner {
 public:
-    BmpDecoder () : StreamDecoder (kFormat) {}
+    explicit BmpDecoder (const ProgressSink &sink) : ByteJoiner (kFormat, sink) {}
 
 protected:
+    bool at_end () override
+    {
+        // An RLE stream that stops between codes leaves the rest skipped, that is transparent.
+        if (state_ != State::kRleCode) return false;
+        skip_rows (int (info_.height - row_index_));
+        return true;
+    }
+
     size_t want () const override
     {
         switch (state_) {
@@ -44,14 +53,6 @@ protected:
         const size_t used = run (data, size);
         position_ += used;
         return used;
-    }
-
-    bool at_end () override
-    {
-        // An RLE stream that stops between codes leaves the rest skipped, that is transparent.
-        if (state_ != State::kRleCode) return false;
-        skip_rows (int (info_.height - row_index_));
-        return true;
     }
 
 private:
@@ -261,11 +262,11 @@ private:
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-TAMBA_DEFINE_STREAM_MODULE (bmp, tamba::detail::BmpDecoder)
+TAMBA_LOADER_MODULE (bmp, tamba::loader::BmpDecoder)
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
 constexpr std::uint32_t kInfoHeaderSize = 40;     // BITMAPINFOHEADER
@@ -314,13 +315,13 @@ bool bmp_headers (const Tamba *image, std::uint64_t stride, guchar *h, size_t *s
 }
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
 // Saving: 24-bit BGR without alpha, 32-bit BGRA with bit-field masks with alpha; rows bottom-up,
 // padded to 4 bytes.
-extern "C" G_MODULE_EXPORT gboolean tamba__bmp_image_save (FILE *f, const Tamba *image, int)
+TAMBA_LOADER_ENTRY gboolean tamba__bmp_image_save (FILE *f, const Tamba *image, int)
 {
-    using namespace tamba::detail;
+    using namespace tamba::loader;
     const int nc = image->n_channels;
     const std::uint64_t stride = (std::uint64_t (image->width) * std::uint64_t (nc) + 3) & ~3ull;
     guchar header[kFileHeaderSize + kV4HeaderSize];

@@ -2,18 +2,20 @@
 // Windows icon and cursor loader. Of the directory's entries the largest is chosen, then the
 // deepest (cursors keep their hotspot where icons keep the depth, so among cursors the first of
 // the largest wins). BMP entries of 1 to 32 bits take their alpha from the AND mask unless they
-// carry their own (32 bits, or 16 bits with an alpha bit field); PNG entries go through libpng.
-// The result always has an alpha channel.
+// carry their own (32 bits, or 16 bits with an alpha bit field); PNG entries go through the PNG
+// module's reader (codec/png-reader.h), so they decode as PNG files do. The result always has an
+// alpha channel.
 //
 // The AND mask follows all the colour rows, so no row is final before the whole entry has
 // arrived: the entry is decoded at once when its last byte comes in, with one update.
+#include "common/module-entry.h"
 #include "dib.h"
-#include "ico-png.h"
+#include "codec/png-reader.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
-constexpr char kFormat[] = "ico";
+constexpr const Format &kFormat = formats::ico;
 constexpr size_t kIconDirSize = 6;
 constexpr size_t kDirEntrySize = 16;
 // Entries that end past this offset are skipped (nothing before them is worth buffering): a
@@ -21,9 +23,9 @@ constexpr size_t kDirEntrySize = 16;
 constexpr std::uint64_t kMaxEntryEnd = 64u << 20;
 constexpr std::uint32_t kMinEntryBytes = 16;
 
-class IcoDecoder final : public StreamDecoder {
+class IcoDecoder final : public ByteJoiner {
 public:
-    IcoDecoder () : StreamDecoder (kFormat) {}
+    explicit IcoDecoder (const ProgressSink &sink) : ByteJoiner (kFormat, sink) {}
 
 protected:
     size_t want () const override { return 1; }
@@ -114,13 +116,25 @@ private:
 
     bool decode_png_entry (const guchar *p, size_t size)
     {
-        int w = 0, h = 0;
-        std::vector<guchar> rgba;
-        if (!decode_png_rgba (p, size, w, h, rgba)) return fail_quietly ();
-        if (!start_image (true, w, h, false)) return false;
-        for (int y = 0; y < h; ++y)
-            std::memcpy (row (y), rgba.data () + size_t (y) * size_t (w) * 4, size_t (w) * 4);
-        return true;
+        Tamba *png = decode_png (kFormat, "PNG entry: ", p, size);
+        if (!png) return fail_quietly ();
+        const bool ok = start_image (true, png->width, png->height, false);
+        for (int y = 0; ok && y < png->height; ++y) {
+            const guchar *in = png->pixels + size_t (y) * size_t (png->rowstride);
+            guchar *out = row (y);
+            if (png->has_alpha) {
+                std::memcpy (out, in, size_t (png->width) * 4);
+                continue;
+            }
+            for (int x = 0; x < png->width; ++x, in += 3, out += 4) {
+                out[0] = in[0];
+                out[1] = in[1];
+                out[2] = in[2];
+                out[3] = 255;
+            }
+        }
+        tamba_unref (png);
+        return ok;
     }
 
     bool decode_dib_entry (const guchar *p, size_t size)
@@ -182,6 +196,6 @@ private:
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-TAMBA_DEFINE_STREAM_MODULE (ico, tamba::detail::IcoDecoder)
+TAMBA_LOADER_MODULE (ico, tamba::loader::IcoDecoder)

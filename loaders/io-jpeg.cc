@@ -21,13 +21,13 @@
 #include <new>
 #include <vector>
 
-#include "libcodec-support.h"
+#include "common/module-entry.h"
 
+namespace tamba::loader {
 namespace {
 
-using tamba::detail::ProgressSink;
-
-constexpr char kFormat[] = "JPEG";
+constexpr const Format &kFormat = formats::jpeg;
+constexpr char kNoMemory[] = "not enough memory for the image";
 constexpr int kRowsPerRead = 16;
 
 struct ErrorManager {
@@ -44,29 +44,29 @@ struct SourceManager {
     bool at_end = false;          // no more bytes will come
 };
 
-class JpegDecode {
+class JpegDecoder final : public Decoder {
 public:
-    explicit JpegDecode (const ProgressSink &sink) noexcept : sink_ (sink) {}
+    explicit JpegDecoder (const ProgressSink &sink) noexcept : Decoder (sink) {}
     // Decodes at the smallest DCT scale whose output is at least width x height on each side
     // (or the whole image on a side that is smaller than that).
-    JpegDecode (int min_width, int min_height) noexcept
-        : min_width_ (min_width), min_height_ (min_height) {}
-    ~JpegDecode ()
+    JpegDecoder (int min_width, int min_height) noexcept
+        : Decoder (ProgressSink {}), min_width_ (min_width), min_height_ (min_height) {}
+    ~JpegDecoder () override
     {
         if (created_) jpeg_destroy_decompress (&cinfo_);
         if (image_) tamba_unref (image_);
     }
-    JpegDecode (const JpegDecode &) = delete;
-    JpegDecode &operator= (const JpegDecode &) = delete;
-
     bool start () noexcept;
     // Adds bytes and decodes as far as they go; false (with one warning) on a fatal error.
-    bool feed (const guchar *data, size_t size) noexcept;
+    bool feed (const guchar *data, size_t size) noexcept override;
     // Decodes the rest as if the data ended here; the image (caller's reference) or NULL.
-    Tamba *finish () noexcept;
-    // At a stop: true when the image went to nobody but this decoder (no reference taken at
-    // prepare), so there is no one to finish the rows for.
-    bool unclaimed () const noexcept { return image_ && image_->ref_count == 1; }
+    Tamba *finish () noexcept override;
+    // An image that went to nobody but this decoder (no reference taken at prepare) has no
+    // one to finish the rows for.
+    void stop () override
+    {
+        if (!(image_ && image_->ref_count == 1)) Decoder::stop ();
+    }
 
 private:
     enum class Stage { kHeader, kStart, kRows, kDone, kFailed };
@@ -87,17 +87,23 @@ private:
     // Ends the decode from inside run(), as libjpeg's own errors do.
     [[noreturn]] void stop_with (const char *reason) noexcept
     {
-        tamba::detail::keep_message (error_.message, reason);
+        keep_message (error_.message, reason);
+        std::longjmp (error_.jump, 1);
+    }
+    // As stop_with, after a helper has warned.
+    [[noreturn]] void stop_quietly () noexcept
+    {
+        quiet_ = true;
         std::longjmp (error_.jump, 1);
     }
     void fail (const char *reason) noexcept;
 
-    ProgressSink sink_;
     int min_width_ = 0, min_height_ = 0;  // 0: full size
     jpeg_decompress_struct cinfo_ {};
     ErrorManager error_ {};
     SourceManager source_ {};
     bool created_ = false;
+    bool quiet_ = false;
     Stage stage_ = Stage::kHeader;
     Tamba *image_ = nullptr;
     bool cmyk_ = false;
@@ -105,14 +111,14 @@ private:
     std::vector<JOCTET> cmyk_rows_;
 };
 
-void JpegDecode::on_error_exit (j_common_ptr cinfo)
+void JpegDecoder::on_error_exit (j_common_ptr cinfo)
 {
     auto *error = reinterpret_cast<ErrorManager *> (cinfo->err);
     cinfo->err->format_message (cinfo, error->message);
     std::longjmp (error->jump, 1);
 }
 
-boolean JpegDecode::on_fill_input (j_decompress_ptr cinfo)
+boolean JpegDecoder::on_fill_input (j_decompress_ptr cinfo)
 {
     auto *source = reinterpret_cast<SourceManager *> (cinfo->src);
     if (!source->at_end) return FALSE;  // suspend until more bytes come
@@ -123,7 +129,7 @@ boolean JpegDecode::on_fill_input (j_decompress_ptr cinfo)
     return TRUE;
 }
 
-void JpegDecode::on_skip_input (j_decompress_ptr cinfo, long count)
+void JpegDecoder::on_skip_input (j_decompress_ptr cinfo, long count)
 {
     auto *source = reinterpret_cast<SourceManager *> (cinfo->src);
     if (count <= 0) return;
@@ -138,7 +144,7 @@ void JpegDecode::on_skip_input (j_decompress_ptr cinfo, long count)
     }
 }
 
-bool JpegDecode::start () noexcept
+bool JpegDecoder::start () noexcept
 {
     cinfo_.err = jpeg_std_error (&error_.pub);
     error_.pub.error_exit = on_error_exit;
@@ -158,27 +164,27 @@ bool JpegDecode::start () noexcept
     return true;
 }
 
-void JpegDecode::fail (const char *reason) noexcept
+void JpegDecoder::fail (const char *reason) noexcept
 {
     if (stage_ == Stage::kFailed) return;
-    tamba::detail::warn_load_failed (kFormat, reason);
+    if (!quiet_) warn (kFormat, "%s", reason);
     stage_ = Stage::kFailed;
     fill_missing_rows ();
 }
 
 // Rows that were never decoded (after a fatal error) are made mid grey, so an image already
 // handed to the caller holds no uninitialised memory.
-void JpegDecode::fill_missing_rows () noexcept
+void JpegDecoder::fill_missing_rows () noexcept
 {
     if (!image_) return;
     const guint first = created_ && cinfo_.output_height ? cinfo_.output_scanline : 0;
     for (int y = int (first); y < image_->height; ++y)
         std::memset (image_->pixels + size_t (y) * size_t (image_->rowstride), 128,
                      size_t (image_->width) * 3);
-    sink_.updated (image_, 0, first, guint (image_->width), guint (image_->height) - first);
+    sink_.rows_done (image_, int (first), image_->height - int (first));
 }
 
-bool JpegDecode::feed (const guchar *data, size_t size) noexcept
+bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
 {
     if (stage_ == Stage::kFailed) return false;
     if (stage_ == Stage::kDone) return true;
@@ -192,7 +198,7 @@ bool JpegDecode::feed (const guchar *data, size_t size) noexcept
         source_.skip -= skipped;
         pending.insert (pending.end (), data + skipped, data + size);
     } catch (const std::bad_alloc &) {
-        fail (tamba::detail::kNoMemoryMessage);
+        fail (kNoMemory);
         return false;
     }
     source_.pub.next_input_byte = source_.pending.data ();
@@ -200,7 +206,7 @@ bool JpegDecode::feed (const guchar *data, size_t size) noexcept
     return run ();
 }
 
-Tamba *JpegDecode::finish () noexcept
+Tamba *JpegDecoder::finish () noexcept
 {
     if (stage_ == Stage::kHeader) {
         fail ("the file ends before the image header");
@@ -216,7 +222,7 @@ Tamba *JpegDecode::finish () noexcept
 
 // Runs the decoder until it needs more bytes or is done. libjpeg longjmps here on errors;
 // step() and what it calls hold nothing that needs a destructor.
-bool JpegDecode::run () noexcept
+bool JpegDecoder::run () noexcept
 {
     if (setjmp (error_.jump)) {
         fail (error_.message);
@@ -230,7 +236,7 @@ bool JpegDecode::run () noexcept
     return true;
 }
 
-void JpegDecode::step ()
+void JpegDecoder::step ()
 {
     switch (stage_) {
     case Stage::kHeader:
@@ -256,10 +262,9 @@ void JpegDecode::step ()
     }
 }
 
-void JpegDecode::begin_image ()
+void JpegDecoder::begin_image ()
 {
-    if (!tamba::detail::image_size_allowed (cinfo_.image_width, cinfo_.image_height))
-        stop_with (tamba::detail::kTooLargeMessage);
+    if (!check_size (kFormat, cinfo_.image_width, cinfo_.image_height)) stop_quietly ();
     switch (cinfo_.jpeg_color_space) {
     case JCS_CMYK:
     case JCS_YCCK:
@@ -280,16 +285,15 @@ void JpegDecode::begin_image ()
     } catch (const std::bad_alloc &) {
         have_rows = false;  // the jump out happens after the handler has finished
     }
-    if (!have_rows) stop_with (tamba::detail::kNoMemoryMessage);
-    image_ = tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, int (cinfo_.output_width),
-                        int (cinfo_.output_height));
-    if (!image_) stop_with (tamba::detail::kNoMemoryMessage);
+    if (!have_rows) stop_with (kNoMemory);
+    image_ = new_image (kFormat, false, cinfo_.output_width, cinfo_.output_height, kNoFill);
+    if (!image_) stop_quietly ();
     sink_.prepared (image_);
 }
 
 // Leaves the output size in cinfo_: the full image, or the smallest of 1/8, 1/4 and 1/2 that
 // still covers the minimum size. libjpeg rounds scaled sides up, so its own computation decides.
-void JpegDecode::choose_scale ()
+void JpegDecoder::choose_scale ()
 {
     cinfo_.scale_num = 1;
     if (min_width_ > 0 && min_height_ > 0) {
@@ -318,7 +322,7 @@ void cmyk_to_rgb (const JOCTET *in, guchar *out, size_t width, bool inverted) no
     }
 }
 
-void JpegDecode::read_rows ()
+void JpegDecoder::read_rows ()
 {
     const size_t width = cinfo_.output_width;
     while (cinfo_.output_scanline < cinfo_.output_height) {
@@ -335,7 +339,7 @@ void JpegDecode::read_rows ()
                 cmyk_to_rgb (rows[i],
                              image_->pixels + size_t (first + i) * size_t (image_->rowstride),
                              width, inverted_cmyk_);
-        sink_.updated (image_, 0, first, guint (width), got);
+        sink_.rows_done (image_, int (first), int (got));
     }
 }
 
@@ -374,18 +378,22 @@ bool compress (jpeg_compress_struct *cinfo, ErrorManager *error, FILE *f, const 
 }
 
 }  // namespace
+}  // namespace tamba::loader
 
-TAMBA_DEFINE_CODEC_MODULE (jpeg, JpegDecode)
+TAMBA_LOADER_MODULE (jpeg, tamba::loader::JpegDecoder)
 
-extern "C" G_MODULE_EXPORT Tamba *tamba__jpeg_image_load_at_size (FILE *f, int width, int height)
+TAMBA_LOADER_ENTRY Tamba *tamba__jpeg_image_load_at_size (FILE *f, int width, int height)
 {
-    JpegDecode decode (width, height);
-    return tamba::detail::decode_stream (decode, f);
+    using namespace tamba::loader;
+    return fence (kFormat, (Tamba *) nullptr, [&] {
+        JpegDecoder decoder (width, height);
+        return decode_file (decoder, f);
+    });
 }
 
-extern "C" G_MODULE_EXPORT gboolean tamba__jpeg_image_save (FILE *f, const Tamba *image,
-                                                            int quality)
+TAMBA_LOADER_ENTRY gboolean tamba__jpeg_image_save (FILE *f, const Tamba *image, int quality)
 {
+    using namespace tamba::loader;
     std::unique_ptr<JSAMPLE[]> rgb_row;
     if (image->has_alpha) {
         rgb_row.reset (new (std::nothrow) JSAMPLE[size_t (image->width) * 3]);

@@ -4,12 +4,13 @@
 // 65535 are scaled to 8 bits as round(v * 255 / maxval); samples above maxval read as 255. In P1
 // and P4 a 1 is black. Only the first image of a file is read. Progressive: rows are reported
 // as they complete. The saver writes P6, or P7 with alpha.
-#include "stream-decoder.h"
+#include "common/byte-joiner.h"
+#include "common/module-entry.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
-constexpr char kFormat[] = "pnm";
+constexpr const Format &kFormat = formats::pnm;
 constexpr std::uint32_t kMaxMaxval = 65535;
 // Plain numbers saturate here: any larger sample is simply above every maxval.
 constexpr std::uint32_t kNumberCap = 1u << 20;
@@ -64,9 +65,9 @@ private:
     std::uint32_t value_ = 0;
 };
 
-class PnmDecoder final : public StreamDecoder {
+class PnmDecoder final : public ByteJoiner {
 public:
-    PnmDecoder () : StreamDecoder (kFormat) {}
+    explicit PnmDecoder (const ProgressSink &sink) : ByteJoiner (kFormat, sink) {}
 
 protected:
     size_t want () const override
@@ -142,7 +143,7 @@ private:
     {
         const std::uint32_t maxval = bitmap_ ? 1 : header_[2];
         if (maxval < 1 || maxval > kMaxMaxval) return fail ("maxval %u is not 1 to 65535", maxval);
-        if (!dimensions_ok (kFormat, header_[0], header_[1])) return fail_quietly ();
+        if (!check_size (kFormat, header_[0], header_[1])) return fail_quietly ();
         if (!start_image (false, header_[0], header_[1], false)) return false;
         width_ = header_[0];
         height_ = header_[1];
@@ -238,12 +239,12 @@ private:
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-TAMBA_DEFINE_STREAM_MODULE (pnm, tamba::detail::PnmDecoder)
+TAMBA_LOADER_MODULE (pnm, tamba::loader::PnmDecoder)
 
 // Saving: P6 (maxval 255) for RGB; RGBA becomes a P7 PAM, which keeps the alpha.
-extern "C" G_MODULE_EXPORT gboolean tamba__pnm_image_save (FILE *f, const Tamba *image, int)
+TAMBA_LOADER_ENTRY gboolean tamba__pnm_image_save (FILE *f, const Tamba *image, int)
 {
     const int written =
         image->has_alpha

@@ -7,21 +7,23 @@
 #include <array>
 
 #include "pixel-rows.h"
-#include "stream-decoder.h"
+#include "common/byte-joiner.h"
+#include "common/module-entry.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
+using detail::bgr_to_rgb;
 namespace {
 
-constexpr char kFormat[] = "ras";
+constexpr const Format &kFormat = formats::ras;
 constexpr std::uint32_t kMagic = 0x59a66a95;
 constexpr size_t kHeaderSize = 32;
 enum RasType : std::uint32_t { kOld = 0, kStandard = 1, kByteEncoded = 2, kFormatRgb = 3 };
 enum RasMap : std::uint32_t { kNoMap = 0, kRgbMap = 1, kRawMap = 2 };
 constexpr guchar kRleEscape = 0x80;
 
-class RasDecoder final : public StreamDecoder {
+class RasDecoder final : public ByteJoiner {
 public:
-    RasDecoder () : StreamDecoder (kFormat) {}
+    explicit RasDecoder (const ProgressSink &sink) : ByteJoiner (kFormat, sink) {}
 
 protected:
     size_t want () const override
@@ -80,7 +82,7 @@ private:
         if (depth_ != 1 && depth_ != 8 && depth_ != 24 && depth_ != 32)
             return fail ("unsupported depth %u", depth_);
         if (map_type > kRawMap) return fail ("unsupported colour map type %u", map_type);
-        if (!dimensions_ok (kFormat, width, height)) return fail_quietly ();
+        if (!check_size (kFormat, width, height)) return fail_quietly ();
         width_ = width;
         height_ = height;
         stride_ = (std::int64_t (width) * depth_ + 15) / 16 * 2;
@@ -209,6 +211,6 @@ private:
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-TAMBA_DEFINE_STREAM_MODULE (ras, tamba::detail::RasDecoder)
+TAMBA_LOADER_MODULE (ras, tamba::loader::RasDecoder)

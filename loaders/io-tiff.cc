@@ -9,16 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <unistd.h>
 #include <vector>
 
-#include "libcodec-support.h"
+#include "common/module-entry.h"
 
+namespace tamba::loader {
 namespace {
 
-using tamba::detail::ProgressSink;
-
-constexpr char kFormat[] = "TIFF";
+constexpr const Format &kFormat = formats::tiff;
+constexpr char kNoMemory[] = "not enough memory for the image";
 
 // The file's bytes as libtiff's client I/O sees them: read-only, mappable.
 struct MemoryFile {
@@ -106,24 +105,14 @@ struct TiffOptions {
     TiffOptions &operator= (const TiffOptions &) = delete;
 };
 
-TIFF *open_memory_tiff (MemoryFile &file, Messages &messages)
+// name is what libtiff calls the data in its messages.
+TIFF *open_memory_tiff (const char *name, MemoryFile &file, Messages &messages)
 {
     TiffOptions options (messages);
     if (!options.options) return nullptr;
-    return TIFFClientOpenExt ("TIFF data", "r", &file, memory_read, memory_write, memory_seek,
+    return TIFFClientOpenExt (name, "r", &file, memory_read, memory_write, memory_seek,
                               memory_close, memory_size, memory_map, memory_unmap,
                               options.options);
-}
-
-// libtiff maps a regular file itself and closes the descriptor it is given, so it gets a copy.
-TIFF *open_fd_tiff (int fd, Messages &messages)
-{
-    TiffOptions options (messages);
-    const int own_fd = options.options ? dup (fd) : -1;
-    if (own_fd < 0) return nullptr;
-    TIFF *tif = TIFFFdOpenExt (own_fd, "TIFF file", "r", options.options);
-    if (!tif) close (own_fd);
-    return tif;
 }
 
 guint32 straight_pixel (guint32 r, guint32 g, guint32 b, guint32 a)
@@ -289,8 +278,7 @@ Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool
 Tamba *read_first_directory (TIFF *tif, const Messages &messages)
 {
     if (!tif) {
-        tamba::detail::warn_load_failed (
-            kFormat, messages.first_error[0] ? messages.first_error : "not a readable TIFF file");
+        warn (kFormat, "%s", messages.first_error[0] ? messages.first_error : "not a readable TIFF file");
         return nullptr;
     }
     char reason[1024] = "";
@@ -300,8 +288,9 @@ Tamba *read_first_directory (TIFF *tif, const Messages &messages)
     TIFFRGBAImage img {};
     guint32 *raster = nullptr;
     Tamba *image = nullptr;
-    if (!tamba::detail::image_size_allowed (width, height)) {
-        tamba::detail::keep_message (reason, tamba::detail::kTooLargeMessage);
+    const bool size_ok = check_size (kFormat, width, height);
+    if (!size_ok) {
+        // warned
     } else if (TIFFRGBAImageOK (tif, reason) && TIFFRGBAImageBegin (&img, tif, 0, reason)) {
         img.req_orientation = ORIENTATION_TOPLEFT;
         install_exact_packers (img);
@@ -310,126 +299,71 @@ Tamba *read_first_directory (TIFF *tif, const Messages &messages)
         // Zeroed, so a tile or strip libtiff skips still leaves defined pixels.
         raster = static_cast<guint32 *> (std::calloc (size_t (width) * height, sizeof (guint32)));
         if (!raster) {
-            tamba::detail::keep_message (reason, tamba::detail::kNoMemoryMessage);
+            keep_message (reason, kNoMemory);
         } else if (!TIFFRGBAImageGet (&img, raster, width, height)) {
-            tamba::detail::keep_message (
+            keep_message (
                 reason, messages.first_error[0] ? messages.first_error : "the image data is damaged");
         } else {
             image = raster_to_image (raster, int (width), int (height), alpha, associated);
             if (image) raster = nullptr;  // the image owns it now
-            else tamba::detail::keep_message (reason, tamba::detail::kNoMemoryMessage);
+            else keep_message (reason, kNoMemory);
         }
         TIFFRGBAImageEnd (&img);
     }
     TIFFClose (tif);
     std::free (raster);
-    if (!image)
-        tamba::detail::warn_load_failed (kFormat, reason[0] ? reason : messages.first_error);
+    if (!image && size_ok) warn (kFormat, "%s", reason[0] ? reason : messages.first_error);
     return image;
 }
 
-Tamba *decode_tiff (const guchar *data, size_t size)
-{
-    MemoryFile file {data, toff_t (size)};
-    Messages messages;
-    return read_first_directory (open_memory_tiff (file, messages), messages);
-}
-
-// A progressive load: the bytes so far, in a buffer grown with realloc, which for large
-// buffers moves pages instead of copying bytes.
-class TiffProgress {
+// The decoder collects the bytes in a buffer grown with realloc, which for large buffers moves
+// pages instead of copying bytes, and decodes them at the end.
+class TiffDecoder final : public Decoder {
 public:
-    explicit TiffProgress (const ProgressSink &sink) noexcept : sink_ (sink) {}
-    ~TiffProgress () { std::free (data_); }
-    TiffProgress (const TiffProgress &) = delete;
-    TiffProgress &operator= (const TiffProgress &) = delete;
+    explicit TiffDecoder (const ProgressSink &sink) noexcept : Decoder (sink) {}
+    ~TiffDecoder () override { std::free (data_); }
 
-    bool append (const guchar *bytes, size_t count) noexcept
+    bool feed (const guchar *bytes, size_t count) noexcept override
     {
         if (count > capacity_ - size_) {
-            if (count > SIZE_MAX / 2 - size_) return false;
-            const size_t wanted = std::max ({size_ + count, capacity_ * 2, size_t (65536)});
-            auto *grown = static_cast<guchar *> (std::realloc (data_, wanted));
-            if (!grown) return false;
+            const size_t wanted = count > SIZE_MAX / 2 - size_
+                                      ? 0
+                                      : std::max ({size_ + count, capacity_ * 2, size_t (65536)});
+            auto *grown = wanted ? static_cast<guchar *> (std::realloc (data_, wanted)) : nullptr;
+            if (!grown) {
+                warn (kFormat, "%s", kNoMemory);
+                return false;
+            }
             data_ = grown;
             capacity_ = wanted;
         }
-        std::memcpy (data_ + size_, bytes, count);
+        if (count) std::memcpy (data_ + size_, bytes, count);
         size_ += count;
         return true;
     }
 
-    // Decodes what arrived and shows it; a failure has been warned about.
-    void finish () const
+    // Decodes what arrived and shows it at once.
+    Tamba *finish () noexcept override
     {
-        Tamba *image = decode_tiff (data_, size_);
-        if (!image) return;
+        // libtiff names the data in some messages: a file when it is loaded whole.
+        MemoryFile file {data_, toff_t (size_)};
+        Messages messages;
+        Tamba *image = read_first_directory (
+            open_memory_tiff (sink_.progressive () ? "TIFF data" : "TIFF file", file, messages),
+            messages);
+        if (!image) return nullptr;
         sink_.prepared (image);
-        sink_.updated (image, 0, 0, guint (image->width), guint (image->height));
-        tamba_unref (image);
+        sink_.rows_done (image, 0, image->height);
+        return image;
     }
 
 private:
-    ProgressSink sink_;
     guchar *data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
 };
 
 }  // namespace
+}  // namespace tamba::loader
 
-extern "C" {
-
-G_MODULE_EXPORT Tamba *tamba__tiff_image_load (FILE *f);
-G_MODULE_EXPORT gpointer tamba__tiff_image_begin_load (TambaPrepareFunc prepare_func,
-                                                       TambaUpdateFunc update_func,
-                                                       TambaFrameDoneFunc frame_done_func,
-                                                       TambaAnimationDoneFunc anim_done_func,
-                                                       gpointer user_data);
-G_MODULE_EXPORT void tamba__tiff_image_stop_load (gpointer context);
-G_MODULE_EXPORT gboolean tamba__tiff_image_load_increment (gpointer context, const guchar *buf,
-                                                           guint size);
-
-Tamba *tamba__tiff_image_load (FILE *f)
-{
-    // libtiff reads a seekable file itself; anything else is read into memory first.
-    const int fd = fileno (f);
-    if (fd >= 0 && lseek (fd, 0, SEEK_SET) == 0) {
-        Messages messages;
-        return read_first_directory (open_fd_tiff (fd, messages), messages);
-    }
-    std::vector<guchar> bytes;
-    if (!tamba::detail::read_stream (f, bytes)) {
-        tamba::detail::warn_load_failed (kFormat, "the file could not be read");
-        return nullptr;
-    }
-    return decode_tiff (bytes.data (), bytes.size ());
-}
-
-gpointer tamba__tiff_image_begin_load (TambaPrepareFunc prepare_func, TambaUpdateFunc update_func,
-                                       TambaFrameDoneFunc, TambaAnimationDoneFunc,
-                                       gpointer user_data)
-{
-    return new (std::nothrow) TiffProgress ({prepare_func, update_func, user_data});
-}
-
-void tamba__tiff_image_stop_load (gpointer context)
-{
-    auto *progress = static_cast<TiffProgress *> (context);
-    if (!progress) return;
-    progress->finish ();
-    delete progress;
-}
-
-gboolean tamba__tiff_image_load_increment (gpointer context, const guchar *buf, guint size)
-{
-    auto *progress = static_cast<TiffProgress *> (context);
-    if (!progress || (!buf && size)) return FALSE;
-    if (!progress->append (buf, size)) {
-        tamba::detail::warn_load_failed (kFormat, tamba::detail::kNoMemoryMessage);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // extern "C"
+TAMBA_LOADER_MODULE (tiff, tamba::loader::TiffDecoder)

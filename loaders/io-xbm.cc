@@ -12,9 +12,11 @@
 #include <string_view>
 
 #include "c-source-tokens.h"
-#include "piecewise-decoder.h"
+#include "common/decoder.h"
+#include "common/image-alloc.h"
+#include "common/module-entry.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
 constexpr char kSignature[] = "#define ";
@@ -47,29 +49,27 @@ bool parse_c_number (std::string_view s, std::int64_t &value)
     return true;
 }
 
-class XbmDecoder {
+class XbmDecoder final : public Decoder {
 public:
-    explicit XbmDecoder (const ProgressCallbacks &callbacks) : cb_ (callbacks) {}
-    ~XbmDecoder ()
+    explicit XbmDecoder (const ProgressSink &sink) : Decoder (sink) {}
+    ~XbmDecoder () override
     {
         if (image_) tamba_unref (image_);
     }
-    XbmDecoder (const XbmDecoder &) = delete;
-    XbmDecoder &operator= (const XbmDecoder &) = delete;
 
-    bool feed (const guchar *data, size_t size)
+    bool feed (const guchar *data, size_t size) override
     {
         if (stage_ == Stage::Failed) return false;
         if (stage_ == Stage::Done) return true;
         if (!signature_.accept (data, size)) return fail (kNoSignature);
         tokens_.append (data, size);
         const bool ok = drain (false);
-        band_.flush (cb_, image_);
+        sink_.flush ();
         return ok;
     }
 
     // The finished image (the caller's reference), or NULL with a warning.
-    Tamba *finish ()
+    Tamba *finish () override
     {
         if (stage_ != Stage::Failed && stage_ != Stage::Done) {
             if (!signature_.complete ()) fail (kNoSignature);
@@ -82,13 +82,16 @@ public:
         return image;
     }
 
+    // A progressive load that stops early keeps what it showed, without a warning.
+    void stop () override {}
+
 private:
     // Header: #define lines. Declaration: the words up to '{'. Value/Separator: the data.
     enum class Stage { Header, Define, DefineName, DefineValue, Declaration, Value, Separator, Done, Failed };
 
     bool fail (const char *why)
     {
-        g_warning ("XBM: %s", why);
+        warn (formats::xbm, "%s", why);
         stage_ = Stage::Failed;
         return false;
     }
@@ -174,14 +177,13 @@ private:
 
     bool start_data ()
     {
-        if (!dimensions_ok (width_, height_)) return fail ("missing or unsupported bitmap size");
+        if (!within_limits (formats::xbm, width_, height_)) return fail ("missing or unsupported bitmap size");
         units_per_row_ = (int (width_) + unit_bits_ - 1) / unit_bits_;
         units_total_ = std::int64_t (units_per_row_) * height_;
-        image_ = new_blank_image ("XBM", false, int (width_), int (height_));
-        if (!image_) return fail ("cannot allocate the image");
         // Rows not yet reached read as clear bits.
-        std::memset (image_->pixels, 255, size_t (image_->rowstride) * size_t (height_));
-        if (cb_.prepare) cb_.prepare (image_, cb_.user_data);
+        image_ = new_image (formats::xbm, false, width_, height_, 255);
+        if (!image_) return fail ("cannot allocate the image");
+        sink_.prepared (image_);
         stage_ = Stage::Value;
         return true;
     }
@@ -196,7 +198,7 @@ private:
             out[0] = out[1] = out[2] = v;
         }
         ++units_done_;
-        if (units_done_ % units_per_row_ == 0) band_.add (cb_, image_, row);
+        if (units_done_ % units_per_row_ == 0) sink_.rows_done (image_, row, 1);
     }
 
     bool end_data ()
@@ -206,7 +208,6 @@ private:
         return true;
     }
 
-    ProgressCallbacks cb_;
     Stage stage_ = Stage::Header;
     SignatureCheck signature_ {kSignature};
     CSourceTokenizer tokens_;
@@ -217,19 +218,9 @@ private:
     int units_per_row_ = 1;
     std::int64_t units_total_ = 0, units_done_ = 0;
     Tamba *image_ = nullptr;
-    UpdateBand band_;
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-using tamba::detail::XbmDecoder;
-
-TAMBA_MODULE_ENTRY Tamba *tamba__xbm_image_load (FILE *f);
-
-Tamba *tamba__xbm_image_load (FILE *f)
-{
-    return tamba::detail::load_whole_file<XbmDecoder> (f);
-}
-
-TAMBA_DEFINE_PROGRESSIVE_ENTRIES (xbm, XbmDecoder)
+TAMBA_LOADER_MODULE (xbm, tamba::loader::XbmDecoder)

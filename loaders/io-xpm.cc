@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "c-source-tokens.h"
-#include "piecewise-decoder.h"
+#include "common/decoder.h"
+#include "common/image-alloc.h"
+#include "common/module-entry.h"
 
-namespace tamba::detail {
+namespace tamba::loader {
 namespace {
 
 constexpr int kMaxCharsPerPixel = 8;
@@ -94,15 +96,16 @@ bool preferred_value (std::string_view rest, std::string &value)
     return false;
 }
 
-class XpmDecoder {
+// The array form, one string at a time.
+class XpmStrings {
 public:
-    explicit XpmDecoder (const ProgressCallbacks &callbacks) : cb_ (callbacks) {}
-    ~XpmDecoder ()
+    explicit XpmStrings (ProgressSink &sink) : sink_ (sink) {}
+    ~XpmStrings ()
     {
         if (image_) tamba_unref (image_);
     }
-    XpmDecoder (const XpmDecoder &) = delete;
-    XpmDecoder &operator= (const XpmDecoder &) = delete;
+    XpmStrings (const XpmStrings &) = delete;
+    XpmStrings &operator= (const XpmStrings &) = delete;
 
     // One string of the array; false once the data is found to be broken.
     bool add_string (std::string_view s)
@@ -116,14 +119,13 @@ public:
         return ok;
     }
 
-    void flush_updates () { band_.flush (cb_, image_); }
     bool done () const { return stage_ == Stage::Done; }
 
     // The finished image (the caller's reference), or NULL with a warning.
     Tamba *take_image ()
     {
         if (!done ()) {
-            if (!failed_) g_warning ("XPM: the data ends before the last row");
+            if (!failed_) warn (formats::xpm, "the data ends before the last row");
             return nullptr;
         }
         Tamba *image = image_;
@@ -136,7 +138,7 @@ private:
 
     bool fail (const char *why)
     {
-        g_warning ("XPM: %s", why);
+        warn (formats::xpm, "%s", why);
         return false;
     }
 
@@ -145,7 +147,7 @@ private:
         std::int64_t v[4];
         for (auto &n : v)
             if (!parse_number (next_word (s), n)) return fail ("malformed values string");
-        if (!dimensions_ok (v[0], v[1]))
+        if (!within_limits (formats::xpm, v[0], v[1]))
             return fail ("image size is outside the supported range");
         if (v[3] < 1 || v[3] > kMaxCharsPerPixel)
             return fail ("characters per pixel must be 1 to 8");
@@ -182,10 +184,10 @@ private:
         if (cpp_ == 1) direct_[guint8 (s[0])] = std::int32_t (index);
         else codes_[code_of (s.substr (0, size_t (cpp_)))] = index;
         if (--colours_left_ > 0) return true;
-        image_ = new_blank_image ("XPM", has_alpha_, width_, height_);
+        image_ = new_image (formats::xpm, has_alpha_, width_, height_);
         if (!image_) return false;
         stage_ = Stage::Rows;
-        if (cb_.prepare) cb_.prepare (image_, cb_.user_data);
+        sink_.prepared (image_);
         return true;
     }
 
@@ -206,15 +208,15 @@ private:
             if (index < 0) return fail ("pixel code not in the colour table");
             std::memcpy (out, &colours_[size_t (index)], size_t (nc));
         }
-        band_.add (cb_, image_, row_);
+        sink_.rows_done (image_, row_, 1);
         if (++row_ == height_) {
-            band_.flush (cb_, image_);
+            sink_.flush ();
             stage_ = Stage::Done;
         }
         return true;
     }
 
-    ProgressCallbacks cb_;
+    ProgressSink &sink_;
     Stage stage_ = Stage::Values;
     bool failed_ = false;
     int width_ = 0, height_ = 0, cpp_ = 0, colours_left_ = 0, row_ = 0;
@@ -223,7 +225,6 @@ private:
     std::array<std::int32_t, 256> direct_ = filled_direct ();
     std::unordered_map<std::uint64_t, std::uint32_t> codes_;
     Tamba *image_ = nullptr;
-    UpdateBand band_;
 
     static std::array<std::int32_t, 256> filled_direct ()
     {
@@ -234,32 +235,48 @@ private:
 };
 
 // The file form: the signature comment, then C source whose string literals are the array.
-class XpmFileDecoder {
+class XpmDecoder final : public Decoder {
 public:
-    explicit XpmFileDecoder (const ProgressCallbacks &callbacks) : strings_ (callbacks) {}
+    explicit XpmDecoder (const ProgressSink &sink) : Decoder (sink) {}
 
-    bool feed (const guchar *data, size_t size)
+    bool feed (const guchar *data, size_t size) override
     {
         if (failed_) return false;
         if (strings_.done ()) return true;
         if (!signature_.accept (data, size)) return refuse_signature ();
         tokens_.append (data, size);
         failed_ = !drain (false);
-        strings_.flush_updates ();
+        sink_.flush ();
         return !failed_;
     }
 
-    Tamba *finish ()
+    Tamba *finish () override
     {
         if (!failed_ && !signature_.complete ()) refuse_signature ();
         if (!failed_ && !strings_.done ()) failed_ = !drain (true);
         return failed_ ? nullptr : strings_.take_image ();
     }
 
+    // A progressive load that stops early keeps what it showed, without a warning.
+    void stop () override {}
+
+    // The array holds no length: strings are read only as far as the values string says, and
+    // a NULL entry where a string is due ends the data.
+    static Tamba *load_xpm_data (const char **data)
+    {
+        ProgressSink none;
+        XpmStrings strings (none);
+        for (size_t i = 0; !strings.done (); ++i) {
+            if (!data[i]) break;
+            if (!strings.add_string (data[i])) return nullptr;
+        }
+        return strings.take_image ();
+    }
+
 private:
     bool refuse_signature ()
     {
-        g_warning ("XPM: the data does not start with the XPM comment");
+        warn (formats::xpm, "the data does not start with the XPM comment");
         failed_ = true;
         return false;
     }
@@ -270,7 +287,7 @@ private:
         for (;;) {
             const auto status = tokens_.next (token, at_end);
             if (status == CSourceTokenizer::Status::Error) {
-                g_warning ("XPM: unterminated or over-long string");
+                warn (formats::xpm, "unterminated or over-long string");
                 return false;
             }
             if (status != CSourceTokenizer::Status::Token) return true;
@@ -280,41 +297,13 @@ private:
         }
     }
 
-    XpmDecoder strings_;
+    XpmStrings strings_ {sink_};
     CSourceTokenizer tokens_;
     SignatureCheck signature_ {kSignature};
     bool failed_ = false;
 };
 
 }  // namespace
-}  // namespace tamba::detail
+}  // namespace tamba::loader
 
-using tamba::detail::XpmDecoder;
-using tamba::detail::XpmFileDecoder;
-
-TAMBA_MODULE_ENTRY Tamba *tamba__xpm_image_load (FILE *f);
-TAMBA_MODULE_ENTRY Tamba *tamba__xpm_image_load_xpm_data (const char **data);
-
-Tamba *tamba__xpm_image_load (FILE *f)
-{
-    return tamba::detail::load_whole_file<XpmFileDecoder> (f);
-}
-
-// The array holds no length: strings are read only as far as the values string says, and a
-// NULL entry where a string is due ends the data.
-Tamba *tamba__xpm_image_load_xpm_data (const char **data)
-{
-    if (!data) return nullptr;
-    try {
-        XpmDecoder decoder ({});
-        for (size_t i = 0; !decoder.done (); ++i) {
-            if (!data[i]) break;
-            if (!decoder.add_string (data[i])) return nullptr;
-        }
-        return decoder.take_image ();
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-TAMBA_DEFINE_PROGRESSIVE_ENTRIES (xpm, XpmFileDecoder)
+TAMBA_LOADER_MODULE (xpm, tamba::loader::XpmDecoder, xpm_data)

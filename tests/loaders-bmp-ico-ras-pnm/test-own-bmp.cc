@@ -305,10 +305,10 @@ Bytes bmp_with (const std::function<void (BmpLayout &)> &layout,
 }
 
 const char kTooWide[] =
-    "bmp: image size 70000x1 is outside the supported range (1 to 65535 per side, at most "
+    "BMP: image size 70000x1 is outside the supported range (1 to 65535 per side, at most "
     "268435456 pixels)";
 const char kZeroHeight[] =
-    "bmp: image size 5x0 is outside the supported range (1 to 65535 per side, at most 268435456 "
+    "BMP: image size 5x0 is outside the supported range (1 to 65535 per side, at most 268435456 "
     "pixels)";
 
 INSTANTIATE_TEST_SUITE_P (
@@ -325,17 +325,17 @@ INSTANTIATE_TEST_SUITE_P (
                          l.compression = 3;
                          l.masks = {0x0f0f, 0x00f0, 0xf000};
                      }),
-                     "bmp: bit-field mask 0x00000f0f is not contiguous"},
+                     "BMP: bit-field mask 0x00000f0f is not contiguous"},
         RefusedFile {"palette_larger_than_room", "bmp",
                      bmp_with ([] (BmpLayout &l) { l.bpp = 8; l.palette_colours = 4; },
                                [] (Bytes &b) { b[46] = 200; }),  // colours used
-                     "bmp: palette of 200 colours does not fit before the pixel data"},
+                     "BMP: palette of 200 colours does not fit before the pixel data"},
         RefusedFile {"rle8_with_24_bits", "bmp", bmp_with ([] (BmpLayout &l) { l.compression = 1; }),
-                     "bmp: unsupported bit depth 24 for compression 1"},
+                     "BMP: unsupported bit depth 24 for compression 1"},
         RefusedFile {"offset_inside_header", "bmp", bmp_with ([] (BmpLayout &) {}, [] (Bytes &b) { b[10] = 20; }),
-                     "bmp: pixel data offset 20 lies inside the header"},
+                     "BMP: pixel data offset 20 lies inside the header"},
         RefusedFile {"jpeg_compression", "bmp", bmp_with ([] (BmpLayout &l) { l.compression = 4; }),
-                     "bmp: unsupported compression 4"}),
+                     "BMP: unsupported compression 4"}),
     refused_name);
 
 // Data that stops early: the whole-file load fails, the progressive image keeps the rows that
@@ -364,7 +364,7 @@ TEST (BmpTruncated, WholeFileFailsProgressiveKeepsDecodedRows)
     for (int y = 1; y < 3; ++y)
         for (int x = 0; x < 2; ++x) want.set (x, y, 255, 255, 255);
     EXPECT_EQ (diff_pixels (p.image, want), "");
-    EXPECT_TRUE (has_warning (log, "bmp: premature end of data")) << warnings_text (log);
+    EXPECT_TRUE (has_warning (log, "BMP: premature end of data")) << warnings_text (log);
 }
 
 TEST (BmpEntries, NullContextIsRefused)

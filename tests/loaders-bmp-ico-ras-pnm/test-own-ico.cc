@@ -154,23 +154,23 @@ INSTANTIATE_TEST_SUITE_P (
                           Bytes b = write_ico ({{4, 4, 8, dib_entry (4, 4, 8)}});
                           b[18] = 6;  // the entry's offset now points into the directory
                           return b;
-                      } (), "ico: no usable entry in the directory"},
+                      } (), "ICO: no usable entry in the directory"},
         RefusedFile {"entry_past_end_of_data", "ico", [] {
                           Bytes b = write_ico ({{4, 4, 8, dib_entry (4, 4, 8)}});
                           b.resize (b.size () - 1);
                           return b;
-                      } (), "ico: premature end of data"},
+                      } (), "ICO: premature end of data"},
         RefusedFile {"bitmap_larger_than_entry", "ico", [] {
                           Bytes b = write_ico ({{4, 4, 8, dib_entry (4, 4, 8)}});
                           b[22 + 4] = 40;  // a 40-pixel-wide bitmap in an entry sized for 4
                           return b;
-                      } (), "ico: bitmap data runs past the entry"},
-        RefusedFile {"no_entries", "ico", write_ico ({}), "ico: the directory has no entries"},
+                      } (), "ICO: bitmap data runs past the entry"},
+        RefusedFile {"no_entries", "ico", write_ico ({}), "ICO: the directory has no entries"},
         RefusedFile {"broken_png", "ico", [] {
                           Bytes png = png_entry (4, 4);
                           png.resize (png.size () - 20);
                           return write_ico ({{4, 4, 32, png}});
-                      } (), "ico: PNG entry: PNG data ends early"}),
+                      } (), "ICO: PNG entry: PNG data ends early"}),
     refused_name);
 
 }  // namespace

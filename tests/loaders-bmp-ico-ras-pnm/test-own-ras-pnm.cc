@@ -161,28 +161,28 @@ Bytes text (const std::string &s) { return Bytes (s.begin (), s.end ()); }
 INSTANTIATE_TEST_SUITE_P (
     Headers, Refused,
     ::testing::Values (
-        RefusedFile {"ras_depth16", "ras", ras_header (4, 4, 16, 1, 0, 0), "ras: unsupported depth 16"},
-        RefusedFile {"ras_type5", "ras", ras_header (4, 4, 8, 5, 0, 0), "ras: unsupported raster type 5"},
+        RefusedFile {"ras_depth16", "ras", ras_header (4, 4, 16, 1, 0, 0), "RAS: unsupported depth 16"},
+        RefusedFile {"ras_type5", "ras", ras_header (4, 4, 8, 5, 0, 0), "RAS: unsupported raster type 5"},
         RefusedFile {"ras_map_not_rgb_triples", "ras", ras_header (4, 4, 8, 1, 1, 10),
-                     "ras: colour map of 10 bytes is not 1 to 256 RGB entries"},
+                     "RAS: colour map of 10 bytes is not 1 to 256 RGB entries"},
         RefusedFile {"ras_map_over_256", "ras", ras_header (4, 4, 8, 1, 1, 771),
-                     "ras: colour map of 771 bytes is not 1 to 256 RGB entries"},
+                     "RAS: colour map of 771 bytes is not 1 to 256 RGB entries"},
         RefusedFile {"ras_huge", "ras", ras_header (100000, 100000, 24, 1, 0, 0),
-                     "ras: image size 100000x100000 is outside the supported range (1 to 65535 per "
+                     "RAS: image size 100000x100000 is outside the supported range (1 to 65535 per "
                      "side, at most 268435456 pixels)"},
-        RefusedFile {"ras_truncated", "ras", ras_header (40, 40, 24, 1, 0, 0), "ras: premature end of data"},
-        RefusedFile {"pnm_p7", "pnm", text ("P7\n2 2\n255\n............"), "pnm: not a PNM file"},
+        RefusedFile {"ras_truncated", "ras", ras_header (40, 40, 24, 1, 0, 0), "RAS: premature end of data"},
+        RefusedFile {"pnm_p7", "pnm", text ("P7\n2 2\n255\n............"), "PNM: not a PNM file"},
         RefusedFile {"pnm_letter_in_header", "pnm", text ("P6\n2 x2\n255\n............"),
-                     "pnm: bad character in the header"},
-        RefusedFile {"pnm_maxval_zero", "pnm", text ("P5 2 2 0\n...."), "pnm: maxval 0 is not 1 to 65535"},
+                     "PNM: bad character in the header"},
+        RefusedFile {"pnm_maxval_zero", "pnm", text ("P5 2 2 0\n...."), "PNM: maxval 0 is not 1 to 65535"},
         RefusedFile {"pnm_maxval_too_big", "pnm", text ("P2 1 1 65536\n1\n"),
-                     "pnm: maxval 65536 is not 1 to 65535"},
+                     "PNM: maxval 65536 is not 1 to 65535"},
         RefusedFile {"pnm_letter_in_samples", "pnm", text ("P3 1 1 255\n1 2 z\n"),
-                     "pnm: bad character in the samples"},
+                     "PNM: bad character in the samples"},
         RefusedFile {"pnm_huge", "pnm", text ("P6 70000 1 255\n"),
-                     "pnm: image size 70000x1 is outside the supported range (1 to 65535 per side, "
+                     "PNM: image size 70000x1 is outside the supported range (1 to 65535 per side, "
                      "at most 268435456 pixels)"},
-        RefusedFile {"pnm_truncated", "pnm", text ("P6 2 2 255\n.........."), "pnm: premature end of data"}),
+        RefusedFile {"pnm_truncated", "pnm", text ("P6 2 2 255\n.........."), "PNM: premature end of data"}),
     refused_name);
 
 // ---------------------------------------------------------------------------------------------

@@ -158,7 +158,7 @@ TEST_F (ToolTest, ExitCodesAndErrorLines)
         {{"checksum", "missing.png"}, 1, "missing.png: cannot open: No such file or directory\n",
          ""},
         {{"checksum", "junk.txt"}, 1, "junk.txt: no loader recognises this file\n", ""},
-        {{"checksum", "trunc.ppm"}, 1, "trunc.ppm: cannot decode: pnm: ", ""},
+        {{"checksum", "trunc.ppm"}, 1, "trunc.ppm: cannot decode: PNM: ", ""},
         {{"info", "photo.ppm", "missing.png", "junk.txt"}, 1, "missing.png: cannot open",
          "photo.ppm: pnm, 40x30, 3 channels, no alpha\n"},
         {{"info", "--frobnicate", "photo.ppm"}, 2, "Unknown option --frobnicate", ""},

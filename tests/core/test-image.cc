@@ -176,25 +176,6 @@ TEST (ImageRefCount, RefusalsLeaveTheRecordAlone)
     t->ref_count = 1;
     tamba_unref (t);
     EXPECT_EQ (calls.destroyed, 1);
-    log.clear ();
-    EXPECT_EQ (tamba_ref (nullptr), nullptr);
-    tamba_unref (nullptr);
-    tamba_finalize (nullptr);
-    tamba_set_last_unref_handler (nullptr, nullptr, nullptr);
-    EXPECT_EQ (log.criticals (), Strings (4, "tamba != NULL"));
-}
-
-TEST (ImageAccessors, FailureValues)
-{
-    LogCapture log;
-    EXPECT_EQ (tamba_get_colorspace (nullptr), GDK_COLORSPACE_RGB);
-    EXPECT_EQ (tamba_get_pixels (nullptr), nullptr);
-    EXPECT_EQ ((std::vector<int>{tamba_get_n_channels (nullptr), tamba_get_has_alpha (nullptr), tamba_get_bits_per_sample (nullptr),
-                                 tamba_get_width (nullptr), tamba_get_height (nullptr), tamba_get_rowstride (nullptr)}),
-               std::vector<int> (6, -1));
-    EXPECT_EQ (log.criticals (), Strings (8, "tamba != NULL"));
-    // The full text names this source's function and the documented form.
-    EXPECT_NE (log.messages ()[0].text.find ("(tamba_get_colorspace): assertion `tamba != NULL' failed."), std::string::npos);
 }
 
 }  // namespace

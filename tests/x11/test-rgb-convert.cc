@@ -126,27 +126,37 @@ INSTANTIATE_TEST_SUITE_P (Layouts, TrueColourLayout,
                                      + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb");
                           });
 
-TEST (RgbConvert, DitherModesByFormat)
+// Which formats dither in each mode; flat colours a format represents exactly stay flat when
+// dithered (cube shades are multiples of 51; black and white are exact in any true-colour layout).
+TEST (RgbConvert, DitherModesByFormatAndFlatColours)
 {
     struct Row {
         PixelFormat format;
         bool normal, max;
+        std::vector<std::array<guchar, 3>> flat;
     };
     const Row rows[] = {
-        {true_format (kTrueCases[0]), false, false},
-        {true_format (kTrueCases[7]), false, false},
-        {true_format (kTrueCases[3]), false, true},
-        {true_format (kTrueCases[4], GDK_MSB_FIRST), false, true},
-        {true_format (kTrueCases[6]), false, true},
-        {palette (PixelKind::kCube, 6), true, true},
-        {palette (PixelKind::kGrey, 256), false, false},
-        {palette (PixelKind::kGrey, 16), true, true},
+        {true_format (kTrueCases[0]), false, false, {}},
+        {true_format (kTrueCases[7]), false, false, {}},
+        {true_format (kTrueCases[3]), false, true, {{0, 0, 0}, {255, 255, 255}, {255, 0, 255}}},
+        {true_format (kTrueCases[4], GDK_MSB_FIRST), false, true, {}},
+        {true_format (kTrueCases[6]), false, true, {}},
+        {palette (PixelKind::kCube, 6), true, true, {{51, 102, 204}, {0, 255, 153}}},
+        {palette (PixelKind::kGrey, 256), false, false, {}},
+        {palette (PixelKind::kGrey, 16), true, true, {}},
     };
+    const int w = 16, h = 9;
     for (const Row &r : rows) {
         const RgbConverter conv (r.format);
         EXPECT_EQ (std::vector<bool> ({conv.dithers (GDK_RGB_DITHER_NONE), conv.dithers (GDK_RGB_DITHER_NORMAL),
                                        conv.dithers (GDK_RGB_DITHER_MAX)}),
                    std::vector<bool> ({false, r.normal, r.max})) << &r - rows;
+        for (const auto &c : r.flat) {
+            Bytes rgb;
+            for (int i = 0; i < w * h; ++i) rgb.insert (rgb.end (), c.begin (), c.end ());
+            const int bpl = w * r.format.bpp / 8;
+            EXPECT_EQ (convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_MAX, 3, -5), convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE));
+        }
     }
 }
 
@@ -163,43 +173,6 @@ TEST (RgbConvert, CubeAndGreyPickTheNearestLevel)
     const RgbConverter ramp (g);
     EXPECT_EQ (ramp.pixel (255, 255, 255), 43u);
     EXPECT_EQ (ramp.pixel (90, 90, 90), 41u);  // (90 * 3 + 127) / 255 = 1
-}
-
-TEST (RgbConvert, FlatRepresentableColoursStayFlatWhenDithered)
-{
-    const RgbConverter cube (palette (PixelKind::kCube, 6)), t565 (true_format (kTrueCases[3]));
-    const int w = 16, h = 9;
-    struct Case {
-        const RgbConverter *conv;
-        guchar r, g, b;
-    };
-    // Cube shades are multiples of 51; black and white are exact in any true-colour layout.
-    const Case cases[] = {{&cube, 51, 102, 204}, {&cube, 0, 255, 153}, {&t565, 0, 0, 0},
-                          {&t565, 255, 255, 255}, {&t565, 255, 0, 255}};
-    for (const Case &c : cases) {
-        Bytes rgb;
-        for (int i = 0; i < w * h; ++i) rgb.insert (rgb.end (), {c.r, c.g, c.b});
-        const int bpl = w * c.conv->format ().bpp / 8;
-        EXPECT_EQ (convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_MAX, 3, -5), convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE));
-    }
-}
-
-TEST (RgbConvert, DitherOffsetsContinueThePatternAcrossPieces)
-{
-    const RgbConverter cube (palette (PixelKind::kCube, 4));
-    const int w = 16, h = 10;
-    const auto rgb = random_rgb (w, h, 99);
-    const auto whole = convert (cube, rgb, w, h, w, GDK_RGB_DITHER_NORMAL, 2, 3);
-    // The right half drawn on its own at column 9 continues the same pattern.
-    Bytes right_rgb;
-    for (int y = 0; y < h; ++y)
-        right_rgb.insert (right_rgb.end (), rgb.begin () + (y * w + 9) * 3, rgb.begin () + (y * w + w) * 3);
-    const auto right = convert (cube, right_rgb, w - 9, h, w - 9, GDK_RGB_DITHER_NORMAL, 2 + 9, 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 9; x < w; ++x)
-            ASSERT_EQ (whole[size_t (y * w + x)], right[size_t (y * (w - 9) + x - 9)]) << x << "," << y;
-    // A different offset gives a different picture for a non-flat colour.
-    EXPECT_NE (convert (cube, rgb, w, h, w, GDK_RGB_DITHER_NORMAL, 0, 0), whole);
 }
 
 TEST (RgbConvert, OneAndFourBitsPerPixelFollowBitAndNibbleOrder)

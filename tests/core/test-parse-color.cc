@@ -45,19 +45,12 @@ TEST_F (BuiltIn, HexDigitsAndNames)
         {"#fff000000", true, 0xfff0, 0, 0},
         {"#123456789abc", true, 0x1234, 0x5678, 0x9abc},
         {"#ff0000zz", true, 0xff00, 0, 0},  // digits end at the first non-digit
-        {"#12", false},
-        {"#1234", false},
-        {"#1234567890abc", false},
-        {"#", false},
-        {"# abc", false},
-        {"#\xe0\xe1\xe2", false},
+        {"#12", false}, {"#1234", false}, {"#1234567890abc", false}, {"#", false}, {"# abc", false}, {"#\xe0\xe1\xe2", false},
         {"Alice Blue", true, 61680, 63736, 65535},
         {"darkslategray", true, 12079, 20303, 20303},
         {"navy", true, 0, 0, 32896},
-        {" alice blue", false},
-        {"alice  blue", false},
+        {" alice blue", false}, {"alice  blue", false}, {"", false},
         {"crimson", false},  // not in the Release 6 database
-        {"", false},
     });
     guint16 r = 1, b = 3;
     EXPECT_TRUE (tamba_parse_color ("#102030", &r, nullptr, &b));
@@ -103,13 +96,10 @@ TEST (DatabaseFile, FollowsTheFileRules)
         {"over", true, 0x2d2c, 0, 0},         // 300 is kept: (v | v << 8) & 0xffff
         {"dup", true, 40 * 257, 50 * 257, 60 * 257},  // the later line wins
         {"trailing \r", true, 5 * 257, 5 * 257, 5 * 257},  // only the newline is cut
-        {"trailing", false},
-        {"broken", false},
-        {"huge", false},
+        {"trailing", false}, {"broken", false}, {"huge", false},
         {"spaced  out", true, 7 * 257, 8 * 257, 9 * 257},
         {"tail", true, 8 * 257, 8 * 257, 8 * 257},
-        {"no newline", false},
-        {"comment", false},
+        {"no newline", false}, {"comment", false},
         {"green", false},  // the built-in table is not consulted
     });
     // The table is built once: later changes to the file are not seen.

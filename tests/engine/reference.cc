@@ -4,10 +4,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace ref {
 
 namespace {
+
+struct Filter {
+    std::vector<int> weights;  // [p][q][i][j]
+    int n_x = 0, n_y = 0;
+    double x_offset = 0, y_offset = 0;
+    const int *matrix (int p, int q) const { return weights.data () + (p * 16 + q) * n_x * n_y; }
+};
 
 double overlap (int k, double f, double s)
 {
@@ -47,8 +55,6 @@ double axis_fast (int k, double f, double s)
     if (s > 1.0) return k == 0 ? (1 - f) / s : f / s;
     return overlap (k, f, s);
 }
-
-}  // namespace
 
 void correct_total (int *w, int n, int total, double overall_alpha)
 {
@@ -112,8 +118,6 @@ Filter make_filter (int interp, double sx, double sy, double alpha)
     return f;
 }
 
-namespace {
-
 const guchar *pixel_at (const Image &s, int64_t x, int64_t y)
 {
     x = std::clamp<int64_t> (x, 0, s.width - 1);
@@ -170,24 +174,17 @@ void nearest (const Request &r, int64_t i, int64_t j, guchar *d)
         }
         return;
     }
-    guint32 col = check_colour (r, i, j);
-    int k[3] = {int ((col >> 16) & 0xff), int ((col >> 8) & 0xff), int (col & 0xff)};
+    const guint32 col = check_colour (r, i, j);
     int a0 = r.src.has_alpha ? (p[3] * r.overall_alpha + 0xff) >> 8 : r.overall_alpha;
     for (int c = 0; c < 3; c++) {
-        if (a0 == 0)
-            d[c] = guchar (k[c]);
-        else if (a0 == 255)
-            d[c] = p[c];
-        else {
-            int t = (p[c] - k[c]) * a0;
-            d[c] = guchar (k[c] + ((t + (t >> 8) + 0x80) >> 8));
-        }
+        const int k = int ((col >> (16 - 8 * c)) & 0xff), t = (p[c] - k) * a0;
+        d[c] = guchar (a0 == 0 ? k : a0 == 255 ? p[c] : k + ((t + (t >> 8) + 0x80) >> 8));
     }
     if (r.dest_channels == 4) d[3] = 255;
 }
 
 struct Sums {
-    uint32_t r = 0, g = 0, b = 0, a = 0;
+    uint32_t c[3] = {}, a = 0;
 };
 
 // Taps of one pixel, alpha-weighted (weight times alpha, or times 255) or plain.
@@ -200,9 +197,7 @@ Sums taps (const Request &r, const int *m, int nx, int ny, int64_t col, int64_t 
             const guchar *q = pixel_at (r.src, col + j, row + i);
             uint32_t w = uint32_t (m[i * nx + j]);
             uint32_t ta = weighted ? (r.src.has_alpha ? w * q[3] : w * 255) : w;
-            s.r += ta * q[0];
-            s.g += ta * q[1];
-            s.b += ta * q[2];
+            for (int c = 0; c < 3; c++) s.c[c] += ta * q[c];
             s.a += ta;
         }
     return s;
@@ -216,12 +211,10 @@ void composite_over (guchar *d, bool dest_alpha, const Sums &s)
             d[0] = d[1] = d[2] = d[3] = 0;
             return;
         }
-        uint32_t v[3] = {s.r, s.g, s.b};
-        for (int c = 0; c < 3; c++) d[c] = guchar ((v[c] - (v[c] >> 8) + w1 * d[c]) / w);
+        for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] - (s.c[c] >> 8) + w1 * d[c]) / w);
         d[3] = guchar (w / 0xff00);
     } else {
-        uint32_t v[3] = {s.r, s.g, s.b};
-        for (int c = 0; c < 3; c++) d[c] = guchar ((v[c] + (0xff0000 - s.a) * d[c]) / 0xff0000);
+        for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] + (0xff0000 - s.a) * d[c]) / 0xff0000);
     }
 }
 
@@ -235,36 +228,20 @@ void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool int
     bool two = f.n_x == 2 && f.n_y == 2;
     if (r.op == kScale) {
         if (interior && two && r.src.channels == 3 && r.dest_channels == 3) {
-            for (int c = 0; c < 3; c++)
-                d[c] = guchar ((m[0] * pixel_at (r.src, col, row)[c] +
-                                m[1] * pixel_at (r.src, col + 1, row)[c] +
-                                m[2] * pixel_at (r.src, col, row + 1)[c] +
-                                m[3] * pixel_at (r.src, col + 1, row + 1)[c] + 0x8000) >> 16);
+            Sums s = taps (r, m, 2, 2, col, row, false);  // rounded, not raised
+            for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] + 0x8000) >> 16);
             return;
         }
         if (r.src.has_alpha) {
             Sums s = taps (r, m, f.n_x, f.n_y, col, row, true);
-            if (s.a == 0) {
-                d[0] = d[1] = d[2] = d[3] = 0;
-            } else {
-                d[0] = guchar (s.r / s.a);
-                d[1] = guchar (s.g / s.a);
-                d[2] = guchar (s.b / s.a);
-                d[3] = guchar (s.a >> 16);
-            }
+            for (int c = 0; c < 3; c++) d[c] = s.a ? guchar (s.c[c] / s.a) : 0;
+            d[3] = guchar (s.a >> 16);
             return;
         }
-        if (interior) {
-            Sums s = taps (r, m, f.n_x, f.n_y, col, row, false);
-            d[0] = guchar ((s.r + 0xffff) >> 16);
-            d[1] = guchar ((s.g + 0xffff) >> 16);
-            d[2] = guchar ((s.b + 0xffff) >> 16);
-        } else {
-            Sums s = taps (r, m, f.n_x, f.n_y, col, row, true);
-            d[0] = guchar ((s.r + 0xffffff) >> 24);
-            d[1] = guchar ((s.g + 0xffffff) >> 24);
-            d[2] = guchar ((s.b + 0xffffff) >> 24);
-        }
+        // Interior pixels sum plain weights; at the edges they carry the factor 255 as well.
+        Sums s = taps (r, m, f.n_x, f.n_y, col, row, !interior);
+        const int shift = interior ? 16 : 24;
+        for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] + (1u << shift) - 1) >> shift);
         if (r.dest_has_alpha) d[3] = 255;
         return;
     }
@@ -272,8 +249,7 @@ void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool int
     if (r.op == kComposite) {
         if (interior && two && r.src.channels == 4 && r.src.has_alpha && r.dest_channels == 4 &&
             !r.dest_has_alpha) {
-            uint32_t v[3] = {s.r, s.g, s.b};
-            for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * d[c] + v[c]) >> 24);
+            for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * d[c] + s.c[c]) >> 24);
             d[3] = guchar (s.a >> 16);
             return;
         }
@@ -281,9 +257,7 @@ void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool int
         return;
     }
     guint32 col_ = check_colour (r, i, j);
-    uint32_t k[3] = {(col_ >> 16) & 0xff, (col_ >> 8) & 0xff, col_ & 0xff};
-    uint32_t v[3] = {s.r, s.g, s.b};
-    for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * k[c] + v[c]) >> 24);
+    for (int c = 0; c < 3; c++) d[c] = guchar (((0xff0000 - s.a) * ((col_ >> (16 - 8 * c)) & 0xff) + s.c[c]) >> 24);
     if (r.dest_has_alpha)
         d[3] = 255;
     else if (r.dest_channels == 4)

@@ -7,22 +7,11 @@
 #include <glib.h>
 
 #include <cstdint>
-#include <vector>
 
 namespace ref {
 
 enum Interp { kNearest = 0, kTiles = 1, kBilinear = 2, kHyper = 3 };
 enum Op { kScale, kComposite, kCompositeColor };
-
-struct Filter {
-    std::vector<int> weights;  // [p][q][i][j]
-    int n_x = 0, n_y = 0;
-    double x_offset = 0, y_offset = 0;
-    const int *matrix (int p, int q) const { return weights.data () + (p * 16 + q) * n_x * n_y; }
-};
-
-Filter make_filter (int interp, double x_scale, double y_scale, double overall_alpha);
-void correct_total (int *weights, int n, int total, double overall_alpha);
 
 struct Image {
     const guchar *pixels;

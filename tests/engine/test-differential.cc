@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // The engine against the plain model of reference.cc on seeded random requests, with each kernel
 // table the CPU can run: every byte of the destination buffer, including row padding and guard
-// bytes around it, must agree.
+// bytes around it, must agree. Then the entry points where random requests do not go: refusals,
+// extreme valid scales, sources past the 16.16 range and reductions past the filter cap.
 //   TAMBA_ENGINE_CASES=N  runs N cases instead of the default
 //   TAMBA_ENGINE_CASE=K   runs only case K (as printed by a failure)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -26,6 +29,7 @@ struct Layout {
     bool alpha;
 };
 constexpr Layout kLayouts[] = {{3, false}, {4, false}, {4, true}};
+constexpr Layout kRgb = kLayouts[0], kRgba = kLayouts[2];
 constexpr double kScales[] = {0.3, 0.5, 0.75, 1.0, 1.5, 2.0, 3.0};
 constexpr int kCheckSizes[] = {1, 2, 3, 4, 5, 6, 8, 12, 16};
 
@@ -37,17 +41,43 @@ struct Case {
     {
         const auto &r = req;
         std::ostringstream s;
-        s << "op " << r.op << " interp " << r.interp << " src " << r.src.width << "x"
-          << r.src.height << "/" << r.src.channels << (r.src.has_alpha ? "a" : "")
-          << " dest ch " << r.dest_channels << (r.dest_has_alpha ? "a" : "") << " scale "
-          << r.scale_x << "," << r.scale_y << " rect " << r.render_x0 << "," << r.render_y0
-          << " - " << r.render_x1 << "," << r.render_y1 << " alpha " << r.overall_alpha
+        s << "op " << r.op << " interp " << r.interp << " src " << r.src.width << "x" << r.src.height << "/"
+          << r.src.channels << (r.src.has_alpha ? "a" : "") << " dest ch " << r.dest_channels
+          << (r.dest_has_alpha ? "a" : "") << " scale " << r.scale_x << "," << r.scale_y << " rect " << r.render_x0
+          << "," << r.render_y0 << " - " << r.render_x1 << "," << r.render_y1 << " alpha " << r.overall_alpha
           << " check " << r.check_x << "," << r.check_y << "/" << r.check_size;
         return s.str ();
     }
 };
 
-Case make_case (unsigned index)
+// A source of random bytes and a destination of dest_w x dest_h rendered from the origin.
+Case fixed_case (ref::Op op, int interp, Layout sl, int src_w, int src_h, Layout dl, int dest_w,
+                 int dest_h, double scale)
+{
+    Case c;
+    auto &r = c.req;
+    r = {};
+    r.op = op;
+    r.interp = interp;
+    r.src = {nullptr, src_w, src_h, src_w * sl.channels, sl.channels, sl.alpha};
+    c.src.resize (size_t (r.src.rowstride) * size_t (src_h));
+    std::mt19937 rng (unsigned (src_w * 31 + src_h));
+    for (auto &b : c.src) b = guchar (rng ());
+    r.src.pixels = c.src.data ();
+    r.scale_x = r.scale_y = scale;
+    r.render_x1 = dest_w;
+    r.render_y1 = dest_h;
+    r.dest_channels = dl.channels;
+    r.dest_has_alpha = dl.alpha;
+    r.dest_rowstride = dest_w * dl.channels;
+    r.overall_alpha = 255;
+    r.check_size = 8;
+    r.color2 = 0xffffff;
+    c.dest.assign (size_t (r.dest_rowstride) * size_t (dest_h) + 2 * kGuard, 77);
+    return c;
+}
+
+Case random_case (unsigned index)
 {
     std::mt19937 rng (0x7a3b1 + index * 2654435761u);
     const auto uniform = [&] (int lo, int hi) {
@@ -59,7 +89,7 @@ Case make_case (unsigned index)
     r.interp = uniform (0, 3);
     const Layout sl = kLayouts[uniform (0, 2)];
     Layout dl = kLayouts[uniform (0, 2)];
-    if (r.op == ref::kScale && sl.alpha) dl = kLayouts[2];
+    if (r.op == ref::kScale && sl.alpha) dl = kRgba;
 
     r.src.width = uniform (1, 33);  // several vector steps and a tail
     r.src.height = uniform (1, 17);
@@ -170,7 +200,7 @@ TEST (EngineDifferential, RandomRequestsMatchTheModelByteForByte)
         force_kernel_table (kernel_table_at (table));
         int failures = 0;
         for (unsigned k = first; k < first + count && failures < 5; k++) {
-            Case c = make_case (k);
+            Case c = random_case (k);
             const long at = first_difference (c);
             if (at >= 0) {
                 failures++;
@@ -184,42 +214,108 @@ TEST (EngineDifferential, RandomRequestsMatchTheModelByteForByte)
     EXPECT_TRUE (log.messages ().empty ());
 }
 
-// Positions beyond the 16.16 range: sources wider and taller than 32767 pixels, rendered near
-// their far edges, where 32-bit positions would wrap and read outside the source.
-TEST (EngineDifferential, LargeSourcesUseWidePositions)
+// Positions beyond the 16.16 range (sources wider or taller than 32767 pixels, rendered near
+// their far edges, where 32-bit positions would wrap), and the extreme valid steps: 1 and just
+// below 2^31.
+TEST (EngineDifferential, LargeSourcesAndExtremeScalesMatchTheModel)
 {
     tamba::test::LogCapture log;
-    struct Shape {
-        int width, height;
-    };
-    const Shape shapes[] = {{70000, 3}, {3, 70000}};
-    const double scales[] = {1.0, 2.0, 0.5, 1.5};
-    std::mt19937 rng (99);
-    for (const Shape s : shapes)
+    for (const auto &[width, height] : {std::pair{70000, 3}, std::pair{3, 70000}})
         for (int interp = 0; interp < 4; interp++)
-            for (double scale : scales) {
-                Case c;
-                auto &r = c.req;
-                r.src = {nullptr, s.width, s.height, s.width * 4, 4, true};
-                c.src.resize (size_t (s.width) * 4 * s.height);
-                for (auto &b : c.src) b = guchar (rng ());
-                r.src.pixels = c.src.data ();
-                r.op = ref::kComposite;
-                r.interp = interp;
-                r.scale_x = r.scale_y = scale;
-                r.overall_alpha = 200;
-                const int far_x = int (s.width * scale) - 5, far_y = int (s.height * scale) - 5;
-                r.render_x0 = far_x;
-                r.render_y0 = far_y;
-                r.render_x1 = far_x + 8;  // three columns and rows beyond the scaled source
-                r.render_y1 = far_y + 8;
-                r.dest_channels = 4;
-                r.dest_has_alpha = true;
-                r.dest_rowstride = 8 * 4;
-                r.check_size = 8;
-                c.dest.assign (size_t (r.dest_rowstride) * 8 + 2 * kGuard, 77);
+            for (double scale : {1.0, 2.0, 0.5, 1.5}) {
+                Case c = fixed_case (ref::kComposite, interp, kRgba, width, height, kRgba, 8, 8, scale);
+                c.req.overall_alpha = 200;
+                c.req.render_x0 = int (width * scale) - 5;  // three columns and rows beyond it
+                c.req.render_y0 = int (height * scale) - 5;
+                c.req.render_x1 = c.req.render_x0 + 8;
+                c.req.render_y1 = c.req.render_y0 + 8;
                 EXPECT_EQ (first_difference (c), -1) << c.describe ();
             }
+    for (const auto &[interp, scale] : {std::pair{0, 65536.0}, {2, 65536.0}, {3, 65536.0}, {0, 3.1e-5}}) {
+        Case c = fixed_case (ref::kScale, interp, kRgb, 3, 3, kRgb, 2, 2, scale);
+        EXPECT_EQ (first_difference (c), -1) << c.describe ();
+    }
+    EXPECT_TRUE (log.messages ().empty ());
+}
+
+// Refusals come before any filter is built or any byte is written, whichever operation.
+TEST (EngineEntry, RefusalsWriteNothing)
+{
+    const double inf = std::numeric_limits<double>::infinity ();
+    const std::string x_step = "65536.0 / scale_x >= 1 && 65536.0 / scale_x <= G_MAXINT";
+    const std::string interp = "interp_type >= PIXOPS_INTERP_NEAREST && interp_type <= PIXOPS_INTERP_HYPER";
+    const std::string check = "check_size != 0";
+    struct Refusal {
+        int ops;  // bit per operation
+        Layout src, dest;
+        int src_width, interp, check_size;
+        double sx, sy;
+        std::string message;
+    };
+    const Refusal cases[] = {
+        {7, kRgb, {3, true}, 4, 0, 8, 1, 1, "!(dest_channels == 3 && dest_has_alpha)"},
+        {7, {3, true}, kRgba, 4, 0, 8, 1, 1, "!(src_channels == 3 && src_has_alpha)"},
+        {7, kRgb, kRgb, 0, 0, 8, 1, 1, "src_width > 0 && src_height > 0"},
+        {7, {5, false}, kRgb, 4, 0, 8, 1, 1,
+         "(src_channels == 3 || src_channels == 4) && (dest_channels == 3 || dest_channels == 4)"},
+        {7, kRgba, kRgba, 4, -1, 8, 1, 1, interp},
+        {7, kRgba, kRgba, 4, 4, 8, 1, 1, interp},
+        {7, kRgba, kRgba, 4, 2, 8, -1, 1, x_step},
+        {7, kRgba, kRgba, 4, 2, 8, std::nan (""), 1, x_step},
+        {7, kRgba, kRgba, 4, 2, 8, 65537, 1, x_step},
+        {7, kRgba, kRgba, 4, 2, 8, 1e-6, 1, x_step},
+        {7, kRgba, kRgba, 4, 3, 8, 1, -inf, "65536.0 / scale_y >= 1 && 65536.0 / scale_y <= G_MAXINT"},
+        {7, kRgba, kRgba, 4, 2, 8, 0, 1, ""},  // a zero scale is a silent no-op
+        {7, kRgba, kRgba, 4, 1, 8, 1, 0, ""},
+        {1, kRgba, kRgb, 4, 0, 8, 1, 1, "!(src_has_alpha && !dest_has_alpha)"},
+        {4, kRgba, kRgb, 4, 0, 0, 1, 1, check},  // the nearest and the filtered paths
+        {4, kRgba, kRgb, 4, 3, 0, 1, 1, check},
+    };
+    for (const Refusal &k : cases)
+        for (int op = 0; op < 3; op++) {
+            if (!(k.ops & 1 << op)) continue;
+            Case c = fixed_case (ref::Op (op), k.interp, k.src, 4, 4, k.dest, 4, 4, 1);
+            c.req.src.width = k.src_width;
+            c.req.scale_x = k.sx;
+            c.req.scale_y = k.sy;
+            c.req.check_size = k.check_size;
+            c.req.overall_alpha = 200;
+            const std::vector<guchar> before = c.dest;
+            tamba::test::LogCapture log;
+            run_engine (c.req, c.dest.data () + kGuard);
+            EXPECT_EQ (c.dest, before) << k.message;
+            EXPECT_EQ (log.criticals (), k.message.empty () ? std::vector<std::string>{}
+                                                            : std::vector<std::string>{k.message});
+            EXPECT_EQ (log.messages ().size (), k.message.empty () ? 0u : 1u);
+        }
+}
+
+// Strong reductions stay exact on flat areas: weights never sum past 1.0 (white stays white),
+// and a table past the cap is replaced by box pre-reduction instead of aborting.
+TEST (EngineEntry, StrongReductions)
+{
+    tamba::test::LogCapture log;
+    const std::tuple<int, double, int> cases[] = {{200, 0.01, PIXOPS_INTERP_TILES},
+                                                  {200, 0.01, PIXOPS_INTERP_BILINEAR},
+                                                  {1000, 0.002, PIXOPS_INTERP_TILES},  // 250 MB of table in one pass
+                                                  {1000, 0.002, PIXOPS_INTERP_HYPER}};
+    for (const auto &[size, scale, interp] : cases) {
+        Case c = fixed_case (ref::kScale, interp, kRgb, size, size, kRgb, 2, 2, scale);
+        for (int y = 0; y < size; y++)  // white, the left half yellow
+            for (int x = 0; x < size; x++) {
+                guchar *p = &c.src[size_t (y * size + x) * 3];
+                p[0] = p[1] = x < size / 2 ? 0 : 255;
+                p[2] = 255;
+            }
+        guchar *d = c.dest.data () + kGuard;
+        run_engine (c.req, d);
+        // Hyper's tent reaches across the middle, and the pre-averaged blocks of the capped
+        // reductions straddle it; the single-pass box filters stop exactly there.
+        const int slack = interp == PIXOPS_INTERP_HYPER || size == 1000 ? 4 : 0;
+        EXPECT_LE (d[0], slack) << size << " " << interp;
+        EXPECT_GE (d[9], 255 - slack) << size << " " << interp;
+        for (int k : {2, 5, 8, 11}) EXPECT_EQ (d[k], 255) << size << " " << interp;
+    }
     EXPECT_TRUE (log.messages ().empty ());
 }
 

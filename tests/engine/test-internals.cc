@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Engine internals that whole requests reach too rarely: the weight-total correction, the phases
-// a pass samples, box pre-reduction, and every vector kernel table against the scalar one over
+// Engine internals that whole requests reach too rarely: the weight-total correction, box
+// pre-reduction, and every vector kernel table against the scalar one over
 // all inputs of the run kernels and the AVX2 division.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -19,53 +18,34 @@ using namespace tamba::detail;
 
 TEST (Filter, CorrectTotal)
 {
-    struct Case {
+    struct Correction {
         std::vector<int> weights;
         int total;
         double alpha;
         std::vector<int> expected;
     };
-    const Case cases[] = {
+    const Correction corrections[] = {
         {{10, 20, 30}, 60, 100 / 65536.0, {10, 20, 70}},  // a raise goes to the last weight
         {{65536, 10, 0}, 65546, 1.0, {65536, 0, 0}},      // skipping weights it would make < 0
         {{5, 5, 5}, 15, 4 / 65536.0, {4, 0, 0}},          // no single weight can absorb it
         {{3, 3, 3}, 9, 0.0, {0, 0, 0}},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : corrections) {
         std::vector<int> w = c.weights;
         correct_total (w.data (), int (w.size ()), 1, c.total, c.alpha);
         EXPECT_EQ (w, c.expected);
     }
 }
 
-TEST (Filter, PhasesReached)
-{
-    struct Case {
-        std::int64_t pos0, step, count;
-        unsigned expected;
-    };
-    const Case cases[] = {
-        {-24576, 16384, 64, 0x4444}, {-65536, 196608, 16, 0x0001}, {-1, 65536, 1000, 0x8000},
-        {0, 4096, 3, 0x0007},        {0, 4096, 0, 0x0000},         {12345, 1, 70000, 0xffff},
-        {4096 * 5, 4096 * 3, 1 << 20, 0xffff},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ (phases_reached (c.pos0, c.step, c.count), c.expected) << c.pos0 << " " << c.step;
-}
-
 // Box factors only where the table would pass the cap; each block average rounds to nearest,
 // weighted by alpha when there is alpha.
 TEST (BoxReduction, FactorsAndRoundedAverages)
 {
-    struct Case {
-        double sx, sy;
-        int fx, fy;
-    };
-    const Case cases[] = {{0.004, 0.004, 1, 1}, {0.002, 0.002, 31, 31}, {0.001, 1.0, 1, 1},
-                          {0.0001, 0.1, 625, 1}, {0.0001, 0.5, 1, 1}};
-    for (const Case &c : cases) {
-        const BoxFactors f = box_factors_for (tile_taps, c.sx, c.sy);
-        EXPECT_EQ (std::pair (f.x, f.y), std::pair (c.fx, c.fy)) << c.sx << " " << c.sy;
+    const std::pair<double, double> scales[] = {{0.004, 0.004}, {0.002, 0.002}, {0.001, 1.0}, {0.0001, 0.1}, {0.0001, 0.5}};
+    const std::pair<int, int> factors[] = {{1, 1}, {31, 31}, {1, 1}, {625, 1}, {1, 1}};
+    for (int k = 0; k < 5; k++) {
+        const BoxFactors f = box_factors_for (tile_taps, scales[k].first, scales[k].second);
+        EXPECT_EQ (std::pair (f.x, f.y), factors[k]) << scales[k].first << " " << scales[k].second;
     }
     // Blocks of 2 x 1: RGB (0, 1) and RGBA (10 at alpha 255, 11 at 255) have .5 averages;
     // RGBA (200 at alpha 0, 7 at 3) counts only the visible pixel. The last block is partial.
@@ -76,9 +56,7 @@ TEST (BoxReduction, FactorsAndRoundedAverages)
         int width, channels;
         std::vector<guchar> expected;
     };
-    const Reduce reductions[] = {{rgb, 3, 3, {1, 2, 3, 9, 9, 9}},
-                                 {rgba, 2 * 2, 4, {11, 1, 150, 255, 7, 5, 0, 2}}};
-    for (const Reduce &r : reductions) {
+    for (const Reduce &r : {Reduce{rgb, 3, 3, {1, 2, 3, 9, 9, 9}}, Reduce{rgba, 4, 4, {11, 1, 150, 255, 7, 5, 0, 2}}}) {
         PixopsPass pass{};
         pass.src_buf = r.src;
         pass.src_width = r.width;
@@ -94,29 +72,13 @@ TEST (BoxReduction, FactorsAndRoundedAverages)
     }
 }
 
-const PixopsKernelTable &scalar () { return *kernel_table_at (0); }
-
-// The vector tables this CPU can run (none on other architectures).
-std::vector<const PixopsKernelTable *> vector_tables ()
-{
-    std::vector<const PixopsKernelTable *> tables;
-    for (int i = 1; i < kernel_table_count (); i++)
-        if (const PixopsKernelTable *t = kernel_table_at (i)) tables.push_back (t);
-    return tables;
-}
-
-// Each run kernel of every table against the scalar one over all 2^24 (alpha, colour,
-// destination) triples, each in every channel and lane position.
+// Each run kernel of every vector table this CPU can run against the scalar one over all 2^24
+// (alpha, colour, destination) triples, each in every channel and lane position.
 TEST (KernelTables, RunKernelsMatchTheScalarOnesOnAllInputs)
 {
-    struct RunKernel {
-        PixopsRunFunc PixopsKernelTable::*run;
-        int dest_channels;
-    };
-    const RunKernel kernels[] = {{&PixopsKernelTable::over_rgb_rounded, 3},
-                                 {&PixopsKernelTable::over_rgb_truncated, 3},
-                                 {&PixopsKernelTable::over_rgbx_rounded, 4},
-                                 {&PixopsKernelTable::over_rgbx_shifted, 4}};
+    const std::pair<PixopsRunFunc PixopsKernelTable::*, int> kernels[] = {
+        {&PixopsKernelTable::over_rgb_rounded, 3}, {&PixopsKernelTable::over_rgb_truncated, 3},
+        {&PixopsKernelTable::over_rgbx_rounded, 4}, {&PixopsKernelTable::over_rgbx_shifted, 4}};
     constexpr int kPixels = 65536 + 3;  // a tail the vector loops leave to the scalar code
     std::vector<guchar> src (kPixels * 4);
     for (int i = 0; i < kPixels; i++) {
@@ -124,16 +86,19 @@ TEST (KernelTables, RunKernelsMatchTheScalarOnesOnAllInputs)
         const guchar px[4] = {guchar (p), guchar (255 - p), guchar (p ^ 0x5a), guchar (a)};
         std::copy (px, px + 4, &src[size_t (i) * 4]);
     }
-    for (const PixopsKernelTable *t : vector_tables ())
-        for (const RunKernel &k : kernels)
+    const PixopsKernelTable &scalar = *kernel_table_at (0);
+    for (int i = 1; i < kernel_table_count (); i++) {
+        const PixopsKernelTable *t = kernel_table_at (i);
+        for (int k = 0; t && k < 4; k++)
             for (int d = 0; d < 256; d++) {
-                std::vector<guchar> expected (size_t (kPixels) * size_t (k.dest_channels), guchar (d));
+                const auto [run, dest_channels] = kernels[k];
+                std::vector<guchar> expected (size_t (kPixels) * size_t (dest_channels), guchar (d));
                 std::vector<guchar> actual = expected;
-                (scalar ().*k.run) (expected.data (), src.data (), kPixels);
-                (t->*k.run) (actual.data (), src.data (), kPixels);
-                ASSERT_TRUE (expected == actual) << t->name << " kernel " << (&k - kernels)
-                                                 << " destination " << d;
+                (scalar.*run) (expected.data (), src.data (), kPixels);
+                (t->*run) (actual.data (), src.data (), kPixels);
+                ASSERT_TRUE (expected == actual) << t->name << " kernel " << k << " destination " << d;
             }
+    }
 }
 
 #if defined(__x86_64__)
@@ -149,8 +114,7 @@ TEST (KernelTables, AvxQuotientsAreTheIntegerQuotients)
             const std::uint64_t top = std::uint64_t (1) << bits;
             const guint32 d = guint32 (top | (rng () & (top - 1)));
             const std::uint64_t most = 0xffffffffull / d + 1;
-            const std::uint64_t factor =
-                rng () % (k % 2 ? most : std::min<std::uint64_t> (most, 1 << 20));
+            const std::uint64_t factor = rng () % (k % 2 ? most : std::min<std::uint64_t> (most, 1 << 20));
             for (int delta = -1; delta <= 1; delta++) {
                 const std::uint64_t n = std::uint64_t (d) * factor + std::uint64_t (delta);
                 if (n <= 0xffffffffu) cases.emplace_back (guint32 (n), d);
@@ -158,8 +122,7 @@ TEST (KernelTables, AvxQuotientsAreTheIntegerQuotients)
             cases.emplace_back (guint32 (rng ()), std::max<guint32> (1, guint32 (rng ()) >> (rng () % 32)));
         }
     for (const guint32 n : {0xffffffffu, 0xfffffffeu, 0x80000000u, 0x7fffffffu, 1u})
-        for (const guint32 d : {1u, 2u, 3u, 255u, 0xff00u, 0x7fffffffu, 0xffffffffu})
-            cases.emplace_back (n, d);
+        for (const guint32 d : {1u, 2u, 3u, 255u, 0xff00u, 0x7fffffffu, 0xffffffffu}) cases.emplace_back (n, d);
     // Eight lanes divide together and one large quotient sends all eight to the double path:
     // group the small ones so that the single-precision path sees them.
     std::stable_partition (cases.begin (), cases.end (), [] (const auto &c) {
@@ -168,8 +131,7 @@ TEST (KernelTables, AvxQuotientsAreTheIntegerQuotients)
     std::vector<guint32> num, den, q (cases.size ());
     for (const auto &[n, d] : cases) num.push_back (n), den.push_back (d);
     kernels::quotients_avx2 (num.data (), den.data (), q.data (), num.size ());
-    for (size_t k = 0; k < num.size (); k++)
-        ASSERT_EQ (q[k], num[k] / den[k]) << num[k] << " / " << den[k];
+    for (size_t k = 0; k < num.size (); k++) ASSERT_EQ (q[k], num[k] / den[k]) << num[k] << " / " << den[k];
 }
 #endif
 

@@ -3,8 +3,10 @@
 #ifndef TAMBA_TESTS_PIXEL_REFERENCE_H
 #define TAMBA_TESTS_PIXEL_REFERENCE_H
 
+#include <gdk/gdk.h>
 #include <glib.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <tamba/tamba.h>
@@ -20,6 +22,35 @@ inline guchar widen (guint32 field, int prec)
     int bits = 0;
     for (; bits < 8; bits += prec) v = (v << prec) | field;
     return guchar (v >> (bits - 8));
+}
+
+struct Rgb {
+    guchar r, g, b;
+    bool operator== (const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// The 8-bit colour a pixel value stands for: true-colour fields widened by repeating their bits,
+// DirectColor fields and palette values through the colormap's cells (the last cell for values
+// beyond it, black for an empty colormap); a channel without a mask is 0.
+inline Rgb colour_of_pixel (guint32 pixel, const GdkVisual *v, const GdkColormap *cmap)
+{
+    const guint32 masks[3] = {v->red_mask, v->green_mask, v->blue_mask};
+    const int shifts[3] = {v->red_shift, v->green_shift, v->blue_shift};
+    const int precs[3] = {v->red_prec, v->green_prec, v->blue_prec};
+    const bool fields = v->type == GDK_VISUAL_TRUE_COLOR || v->type == GDK_VISUAL_DIRECT_COLOR;
+    guchar out[3];
+    for (int c = 0; c < 3; ++c) {
+        const guint32 field = (pixel & masks[c]) >> shifts[c];
+        if (v->type == GDK_VISUAL_TRUE_COLOR || (fields && !masks[c])) {
+            out[c] = widen (field, masks[c] ? precs[c] : 0);
+        } else if (cmap->size == 0) {
+            out[c] = 0;
+        } else {
+            const GdkColor &cell = cmap->colors[std::min<guint32> (fields ? field : pixel, guint32 (cmap->size - 1))];
+            out[c] = guchar ((c == 0 ? cell.red : c == 1 ? cell.green : cell.blue) & 0xff);
+        }
+    }
+    return {out[0], out[1], out[2]};
 }
 
 struct ImageDeleter {

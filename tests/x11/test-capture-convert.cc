@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The twenty conversion routines and the generic conversion, on synthetic images of every layout,
-// including MSB-first and packed 24-bit pixels that no local server produces.
+// The X layer and capture without a server: the twenty conversion routines and the generic
+// conversion on synthetic images of every layout, including MSB-first and packed 24-bit pixels
+// that no local server produces; wrapped images; and a failed open, after which calls that need
+// the server refuse with a message instead of crashing.
 #include <gtest/gtest.h>
 
 #include <gdk/gdk.h>
 #include <gdk/gdklayer.h>
+#include <gdk/gdkx.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,7 +21,8 @@ namespace {
 
 using tamba::detail::convert_index;
 using tamba::detail::convert_with_visual;
-using tamba::test::widen;
+using tamba::test::LogCapture;
+using Strings = std::vector<std::string>;
 
 struct Layout {
     const char *name;
@@ -49,36 +52,21 @@ const Layout kLayouts[] = {
     {"grey12_in_16", GDK_VISUAL_GRAYSCALE, 12, 16, {0, 0, 0}, -1},
 };
 
-int shift_of (guint32 m)
-{
-    int s = 0;
-    while (m && !(m & 1)) m >>= 1, ++s;
-    return s;
-}
-
-int prec_of (guint32 m)
-{
-    m >>= shift_of (m);
-    int p = 0;
-    while (m & 1) m >>= 1, ++p;
-    return p;
-}
-
 GdkVisual make_visual (const Layout &l)
 {
     GdkVisual v{};
     v.type = l.type;
     v.depth = l.depth;
     v.colormap_size = l.type >= GDK_VISUAL_TRUE_COLOR ? 1 << std::min (l.depth / 3 + 1, 10) : 1 << std::min (l.depth, 12);
+    int *shift[3] = {&v.red_shift, &v.green_shift, &v.blue_shift}, *prec[3] = {&v.red_prec, &v.green_prec, &v.blue_prec};
     v.red_mask = l.masks[0];
     v.green_mask = l.masks[1];
     v.blue_mask = l.masks[2];
-    v.red_shift = shift_of (l.masks[0]);
-    v.red_prec = prec_of (l.masks[0]);
-    v.green_shift = shift_of (l.masks[1]);
-    v.green_prec = prec_of (l.masks[1]);
-    v.blue_shift = shift_of (l.masks[2]);
-    v.blue_prec = prec_of (l.masks[2]);
+    for (int c = 0; c < 3; ++c) {
+        guint32 m = l.masks[c];
+        for (; m && !(m & 1); m >>= 1) ++*shift[c];
+        for (; m & 1; m >>= 1) ++*prec[c];
+    }
     return v;
 }
 
@@ -97,44 +85,16 @@ struct Colormap {
     }
 };
 
-// What a pixel value means, computed directly from the layout.
-std::array<guchar, 3> reference (guint32 value, const Layout &l, const GdkColormap &cmap)
-{
-    std::array<guchar, 3> out{};
-    auto cell = [&] (guint32 i) {
-        return cmap.colors[std::min<guint32> (i, guint32 (cmap.size - 1))];
-    };
-    if (l.type == GDK_VISUAL_TRUE_COLOR || l.type == GDK_VISUAL_DIRECT_COLOR) {
-        for (int c = 0; c < 3; ++c) {
-            const guint32 field = l.masks[c] ? (value & l.masks[c]) >> shift_of (l.masks[c]) : 0;
-            const GdkColor col = cell (field);
-            out[size_t (c)] = l.masks[c] == 0 ? 0
-                              : l.type == GDK_VISUAL_TRUE_COLOR
-                                  ? widen (field, prec_of (l.masks[c]))
-                                  : guchar ((c == 0 ? col.red : c == 1 ? col.green : col.blue) & 0xff);
-        }
-    } else {
-        const GdkColor col = cell (value);
-        out = {guchar (col.red & 0xff), guchar (col.green & 0xff), guchar (col.blue & 0xff)};
-    }
-    return out;
-}
-
 void store (guchar *row, int x, guint32 v, int bpp, bool msb)
 {
-    switch (bpp) {
-    case 1:
+    if (bpp == 1) {
         if (v & 1) row[x / 8] |= guchar (0x80 >> (x % 8));  // most significant bit first, always
-        break;
-    case 8: row[x] = guchar (v); break;
-    default:
-        for (int i = 0; i < bpp / 8; ++i)
-            row[x * bpp / 8 + i] = guchar (v >> (8 * (msb ? bpp / 8 - 1 - i : i)));
+        return;
     }
+    for (int i = 0; i < bpp / 8; ++i) row[x * bpp / 8 + i] = guchar (v >> (8 * (msb ? bpp / 8 - 1 - i : i)));
 }
 
-class CaptureConversion
-    : public ::testing::TestWithParam<std::tuple<Layout, GdkByteOrder, bool>> {};
+class CaptureConversion : public ::testing::TestWithParam<std::tuple<Layout, GdkByteOrder, bool>> {};
 
 TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
 {
@@ -143,9 +103,7 @@ TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
     GdkVisual visual = make_visual (l);
     // Palette colormaps a few entries short of the depth's range (except 1-bit), so that some
     // values lie beyond them; 4096 entries for 12 bits.
-    Colormap cm (l.type >= GDK_VISUAL_TRUE_COLOR ? 256
-                 : l.depth == 1                 ? 2
-                                                : std::min (1 << l.depth, 4096) - 3);
+    Colormap cm (l.type >= GDK_VISUAL_TRUE_COLOR ? 256 : l.depth == 1 ? 2 : std::min (1 << l.depth, 4096) - 3);
     std::mt19937 rng (unsigned (l.depth * 31 + l.bpp));
     const guint32 value_mask = l.depth >= 32 ? 0xffffffffu : (1u << l.depth) - 1;
     for (int width : {1, 2, 3, 8, 13}) {
@@ -161,8 +119,7 @@ TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
             }
         GdkImage *image = gdkl_image_wrap (&visual, order, l.depth, l.bpp, width, height, bpl, mem.data ());
         ASSERT_NE (image, nullptr);
-        const int expected_index = l.lsb_index < 0 ? -1 : l.lsb_index + (alpha ? 2 : 0) + (msb ? 1 : 0);
-        EXPECT_EQ (convert_index (image, &visual, alpha), expected_index);
+        EXPECT_EQ (convert_index (image, &visual, alpha), l.lsb_index < 0 ? -1 : l.lsb_index + (alpha ? 2 : 0) + msb);
 
         const int channels = alpha ? 4 : 3, rowstride = (width + 2) * channels;
         std::vector<guchar> out (size_t (rowstride * (height + 1)), 0x5a);
@@ -170,21 +127,16 @@ TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
         for (int y = 0; y <= height; ++y)
             for (int x = 0; x < width + 2; ++x) {
                 const guchar *o = out.data () + y * rowstride + x * channels;
-                const bool inside = y >= 1 && x >= 1 && x <= width;
-                if (!inside) {
-                    for (int c = 0; c < channels; ++c) ASSERT_EQ (o[c], 0x5a) << "outside touched";
-                    continue;
+                std::vector<guchar> want (size_t (channels), 0x5a);  // outside stays untouched
+                if (y >= 1 && x >= 1 && x <= width) {
+                    guint32 v = values[size_t ((y - 1) * width + x - 1)];
+                    // Palette bytes keep the depth's bits; other layouts keep what the masks select.
+                    if (l.type < GDK_VISUAL_TRUE_COLOR) v &= value_mask;
+                    const auto c = tamba::test::colour_of_pixel (v, &visual, &cm.cmap);
+                    want = {c.r, c.g, c.b, 255};
+                    want.resize (size_t (channels));
                 }
-                guint32 v = values[size_t ((y - 1) * width + x - 1)];
-                // Palette bytes keep the depth's bits; other layouts keep what the masks select.
-                if (l.type < GDK_VISUAL_TRUE_COLOR) v &= value_mask;
-                const auto want = reference (v, l, cm.cmap);
-                ASSERT_EQ (o[0], want[0]) << l.name << " w" << width << " at " << x - 1 << "," << y - 1;
-                ASSERT_EQ (o[1], want[1]) << l.name;
-                ASSERT_EQ (o[2], want[2]) << l.name;
-                if (alpha) {
-                    ASSERT_EQ (o[3], 255);
-                }
+                ASSERT_EQ (std::vector<guchar> (o, o + channels), want) << l.name << " w" << width << " at " << x - 1 << "," << y - 1;
             }
         gdk_image_destroy (image);
     }
@@ -192,11 +144,9 @@ TEST_P (CaptureConversion, EveryPixelMeansWhatItsLayoutSays)
 
 INSTANTIATE_TEST_SUITE_P (
     Layouts, CaptureConversion,
-    ::testing::Combine (::testing::ValuesIn (kLayouts), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST),
-                        ::testing::Bool ()),
+    ::testing::Combine (::testing::ValuesIn (kLayouts), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST), ::testing::Values (false, true)),
     [] (const auto &info) {
-        return std::string (std::get<0> (info.param).name)
-               + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb")
+        return std::string (std::get<0> (info.param).name) + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb")
                + (std::get<2> (info.param) ? "_alpha" : "");
     });
 
@@ -208,8 +158,42 @@ TEST (CaptureConversion, AnEmptyColormapGivesBlack)
     guchar mem[16] = {1, 2, 3, 15}, out[16 * 3];
     GdkImage *image = gdkl_image_wrap (&visual, GDK_LSB_FIRST, 4, 8, 16, 1, 16, mem);
     convert_with_visual (image, out, 48, false, &none.cmap, &visual);
-    EXPECT_TRUE (std::all_of (out, out + 48, [] (guchar b) { return b == 0; }));
+    EXPECT_EQ (std::vector<guchar> (out, out + 48), std::vector<guchar> (48, 0));
     gdk_image_destroy (image);
+}
+
+TEST (NoDisplay, OpeningFailsQuietlyAndCallsThatNeedTheServerRefuse)
+{
+    std::string prog = "t", opt = "--display=:4095", keep = "--other";
+    char *argv[] = {prog.data (), opt.data (), keep.data (), nullptr};
+    int argc = 3;
+    char **argvp = argv;
+    LogCapture log ("Gdk");
+    EXPECT_FALSE (gdk_init_check (&argc, &argvp));
+    EXPECT_EQ (argc, 2);  // the option is taken
+    EXPECT_STREQ (argv[1], "--other");
+    EXPECT_STREQ (gdk_get_display (), ":4095");
+    EXPECT_EQ (gdk_display, nullptr);
+    EXPECT_TRUE (log.messages ().empty ());
+    EXPECT_EQ (gdk_screen_width (), 0);
+    EXPECT_EQ (gdk_pixmap_new (nullptr, 4, 4, 1), nullptr);
+    EXPECT_EQ (gdk_rgb_get_visual (), nullptr);
+    gdk_flush ();
+    EXPECT_EQ (log.criticals (), Strings (4, "gdk_display != NULL"));
+}
+
+TEST (NoDisplay, WrappedImagesNeedNoServer)
+{
+    guchar mem[8] = {0x12, 0x34, 0x56, 0x78, 0, 0, 0, 0};
+    for (auto [order, want] : {std::pair{GDK_LSB_FIRST, 0x3412u}, {GDK_MSB_FIRST, 0x1234u}}) {
+        GdkImage *image = gdkl_image_wrap (nullptr, order, 16, 16, 2, 1, 8, mem);
+        ASSERT_NE (image, nullptr);
+        EXPECT_EQ (image->bpp, 16);
+        EXPECT_EQ (image->mem, mem);
+        EXPECT_EQ (gdk_image_get_pixel (image, 0, 0), want);
+        gdk_image_destroy (image);  // the memory stays the caller's
+    }
+    EXPECT_EQ (gdkl_image_wrap (nullptr, GDK_LSB_FIRST, 16, 16, 5, 1, 8, mem), nullptr);  // rows longer than bpl
 }
 
 }  // namespace

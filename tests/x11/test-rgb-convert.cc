@@ -17,58 +17,58 @@ namespace {
 using gdkl::PixelFormat;
 using gdkl::PixelKind;
 using gdkl::RgbConverter;
+using Bytes = std::vector<guchar>;
 
 struct TrueCase {
     const char *name;
     int depth, bpp;
-    int shift[3], prec[3];
+    std::array<int, 3> shift, prec;
 };
 
 // Every true-colour layout the conversion has to place, including ones no local server has.
 const TrueCase kTrueCases[] = {
-    {"888_32", 24, 32, {16, 8, 0}, {8, 8, 8}},
-    {"bgr888_32", 24, 32, {0, 8, 16}, {8, 8, 8}},
-    {"888_packed24", 24, 24, {16, 8, 0}, {8, 8, 8}},
-    {"565", 16, 16, {11, 5, 0}, {5, 6, 5}},
-    {"555", 15, 16, {10, 5, 0}, {5, 5, 5}},
-    {"444_in_16", 12, 16, {8, 4, 0}, {4, 4, 4}},
-    {"332_red_low", 8, 8, {0, 3, 6}, {3, 3, 2}},
-    {"101010_32", 30, 32, {20, 10, 0}, {10, 10, 10}},
+    {"888_32", 24, 32, {16, 8, 0}, {8, 8, 8}},         {"bgr888_32", 24, 32, {0, 8, 16}, {8, 8, 8}},
+    {"888_packed24", 24, 24, {16, 8, 0}, {8, 8, 8}},   {"565", 16, 16, {11, 5, 0}, {5, 6, 5}},
+    {"555", 15, 16, {10, 5, 0}, {5, 5, 5}},            {"444_in_16", 12, 16, {8, 4, 0}, {4, 4, 4}},
+    {"332_red_low", 8, 8, {0, 3, 6}, {3, 3, 2}},       {"101010_32", 30, 32, {20, 10, 0}, {10, 10, 10}},
 };
 
-guint32 expected_field (int v, int prec)
-{
-    if (prec <= 8) return guint32 (v) >> (8 - prec);
-    return guint32 (v) << (prec - 8) | guint32 (v) >> (16 - prec);  // bits repeated downward
-}
-
-PixelFormat true_format (const TrueCase &c, GdkByteOrder order)
+PixelFormat true_format (const TrueCase &c, GdkByteOrder order = GDK_LSB_FIRST)
 {
     PixelFormat f;
-    f.kind = PixelKind::kTrue;
     f.depth = c.depth;
     f.bpp = c.bpp;
-    f.byte_order = order;
-    f.bit_order = order;
-    f.shift = {c.shift[0], c.shift[1], c.shift[2]};
-    f.prec = {c.prec[0], c.prec[1], c.prec[2]};
+    f.byte_order = f.bit_order = order;
+    f.shift = c.shift;
+    f.prec = c.prec;
+    return f;
+}
+
+// A palette format: a cube of n shades whose pixels are numbered from 7, or levels of grey.
+PixelFormat palette (PixelKind kind, int n, int bpp = 8, GdkByteOrder order = GDK_LSB_FIRST)
+{
+    PixelFormat f;
+    f.kind = kind;
+    f.depth = f.bpp = bpp;
+    f.byte_order = f.bit_order = order;
+    if (kind == PixelKind::kGrey) f.grey_levels = n;
+    if (kind == PixelKind::kCube) f.cube_shades = {n, n, n};
+    for (int i = 0; kind == PixelKind::kCube && i < n * n * n; ++i) f.cube_pixels.push_back (guint32 (i) + 7);
     return f;
 }
 
 // Xlib's image code (no display needed) writes the expected pixels in the same layout.
-std::vector<guchar> xlib_reference (const PixelFormat &f, int width, int height, int bpl,
-                                    const std::vector<guint32> &pixels)
+Bytes xlib_reference (const PixelFormat &f, int width, int height, int bpl, const std::vector<guint32> &pixels)
 {
-    std::vector<guchar> mem (size_t (bpl) * size_t (height), 0);
+    Bytes mem (size_t (bpl) * size_t (height), 0);
     XImage x{};
     x.width = width;
     x.height = height;
     x.format = f.depth == 1 ? XYBitmap : ZPixmap;
     x.data = reinterpret_cast<char *> (mem.data ());
     x.byte_order = f.byte_order == GDK_MSB_FIRST ? MSBFirst : LSBFirst;
-    x.bitmap_unit = 8;
+    x.bitmap_unit = x.bitmap_pad = 8;
     x.bitmap_bit_order = f.bit_order == GDK_MSB_FIRST ? MSBFirst : LSBFirst;
-    x.bitmap_pad = 8;
     x.depth = f.depth;
     x.bytes_per_line = bpl;
     x.bits_per_pixel = f.bpp;
@@ -78,18 +78,18 @@ std::vector<guchar> xlib_reference (const PixelFormat &f, int width, int height,
     return mem;
 }
 
-std::vector<guchar> random_rgb (int width, int height, unsigned seed)
+Bytes random_rgb (int width, int height, unsigned seed)
 {
     std::mt19937 rng (seed);
-    std::vector<guchar> rgb (size_t (width) * size_t (height) * 3);
+    Bytes rgb (size_t (width) * size_t (height) * 3);
     for (auto &b : rgb) b = guchar (rng ());
     return rgb;
 }
 
-std::vector<guchar> convert (const RgbConverter &conv, const std::vector<guchar> &rgb, int width,
-                             int height, int bpl, GdkRgbDither dither, int dx = 0, int dy = 0)
+Bytes convert (const RgbConverter &conv, const Bytes &rgb, int width, int height, int bpl,
+               GdkRgbDither dither, int dx = 0, int dy = 0)
 {
-    std::vector<guchar> out (size_t (bpl) * size_t (height), 0);
+    Bytes out (size_t (bpl) * size_t (height), 0);
     conv.convert (rgb.data (), width * 3, width, height, out.data (), bpl, dither, dx, dy);
     return out;
 }
@@ -101,159 +101,92 @@ TEST_P (TrueColourLayout, UnditheredPixelsMatchXlibInBothByteOrdersAndOddWidths)
     const auto &[c, order] = GetParam ();
     const RgbConverter conv (true_format (c, order));
     for (int width : {1, 2, 3, 5, 8, 13}) {
-        const int height = 3;
-        const int bpl = (width * c.bpp + 7) / 8 + 1;  // a pad byte that must stay untouched
+        const int height = 3, bpl = (width * c.bpp + 7) / 8 + 1;  // a pad byte that must stay untouched
         const auto rgb = random_rgb (width, height, unsigned (width));
         std::vector<guint32> expected;
         for (size_t i = 0; i < rgb.size (); i += 3) {
             guint32 p = 0;
-            for (int ch = 0; ch < 3; ++ch) p |= expected_field (rgb[i + size_t (ch)], c.prec[ch]) << c.shift[ch];
+            for (size_t ch = 0; ch < 3; ++ch) {
+                const int v = rgb[i + ch], prec = c.prec[ch];  // bits repeated downward past 8
+                p |= guint32 (prec <= 8 ? v >> (8 - prec) : v << (prec - 8) | v >> (16 - prec)) << c.shift[ch];
+            }
             expected.push_back (p);
             EXPECT_EQ (conv.pixel (rgb[i], rgb[i + 1], rgb[i + 2]), p);
         }
         for (GdkRgbDither d : {GDK_RGB_DITHER_NONE, GDK_RGB_DITHER_NORMAL})
-            EXPECT_EQ (convert (conv, rgb, width, height, bpl, d),
-                       xlib_reference (conv.format (), width, height, bpl, expected))
+            EXPECT_EQ (convert (conv, rgb, width, height, bpl, d), xlib_reference (conv.format (), width, height, bpl, expected))
                 << c.name << " width " << width << " dither " << d;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P (
-    Layouts, TrueColourLayout,
-    ::testing::Combine (::testing::ValuesIn (kTrueCases),
-                        ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST)),
-    [] (const auto &info) {
-        return std::string (std::get<0> (info.param).name)
-               + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb");
-    });
+INSTANTIATE_TEST_SUITE_P (Layouts, TrueColourLayout,
+                          ::testing::Combine (::testing::ValuesIn (kTrueCases), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST)),
+                          [] (const auto &info) {
+                              return std::string (std::get<0> (info.param).name)
+                                     + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb");
+                          });
 
-TEST (RgbConvert, DitherModesByFormat)
+// Which formats dither in each mode; flat colours a format represents exactly stay flat when
+// dithered (cube shades are multiples of 51; black and white are exact in any true-colour layout).
+TEST (RgbConvert, DitherModesByFormatAndFlatColours)
 {
     struct Row {
-        const char *name;
         PixelFormat format;
         bool normal, max;
+        std::vector<std::array<guchar, 3>> flat;
     };
-    PixelFormat cube;
-    cube.kind = PixelKind::kCube;
-    cube.depth = cube.bpp = 8;
-    cube.cube_shades = {6, 6, 6};
-    cube.cube_pixels.resize (216);
-    PixelFormat grey8 = cube, grey4 = cube;
-    grey8.kind = grey4.kind = PixelKind::kGrey;
-    grey8.grey_levels = 256;
-    grey4.grey_levels = 16;
     const Row rows[] = {
-        {"888", true_format (kTrueCases[0], GDK_LSB_FIRST), false, false},
-        {"101010", true_format (kTrueCases[7], GDK_LSB_FIRST), false, false},
-        {"565", true_format (kTrueCases[3], GDK_LSB_FIRST), false, true},
-        {"555 msb", true_format (kTrueCases[4], GDK_MSB_FIRST), false, true},
-        {"332", true_format (kTrueCases[6], GDK_LSB_FIRST), false, true},
-        {"cube", cube, true, true},
-        {"grey 256", grey8, false, false},
-        {"grey 16", grey4, true, true},
+        {true_format (kTrueCases[0]), false, false, {}},
+        {true_format (kTrueCases[7]), false, false, {}},
+        {true_format (kTrueCases[3]), false, true, {{0, 0, 0}, {255, 255, 255}, {255, 0, 255}}},
+        {true_format (kTrueCases[4], GDK_MSB_FIRST), false, true, {}},
+        {true_format (kTrueCases[6]), false, true, {}},
+        {palette (PixelKind::kCube, 6), true, true, {{51, 102, 204}, {0, 255, 153}}},
+        {palette (PixelKind::kGrey, 256), false, false, {}},
+        {palette (PixelKind::kGrey, 16), true, true, {}},
     };
+    const int w = 16, h = 9;
     for (const Row &r : rows) {
         const RgbConverter conv (r.format);
-        EXPECT_FALSE (conv.dithers (GDK_RGB_DITHER_NONE)) << r.name;
-        EXPECT_EQ (conv.dithers (GDK_RGB_DITHER_NORMAL), r.normal) << r.name;
-        EXPECT_EQ (conv.dithers (GDK_RGB_DITHER_MAX), r.max) << r.name;
+        EXPECT_EQ (std::vector<bool> ({conv.dithers (GDK_RGB_DITHER_NONE), conv.dithers (GDK_RGB_DITHER_NORMAL),
+                                       conv.dithers (GDK_RGB_DITHER_MAX)}),
+                   std::vector<bool> ({false, r.normal, r.max})) << &r - rows;
+        for (const auto &c : r.flat) {
+            Bytes rgb;
+            for (int i = 0; i < w * h; ++i) rgb.insert (rgb.end (), c.begin (), c.end ());
+            const int bpl = w * r.format.bpp / 8;
+            EXPECT_EQ (convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_MAX, 3, -5), convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE));
+        }
     }
-}
-
-PixelFormat numbered_cube (int n)
-{
-    PixelFormat f;
-    f.kind = PixelKind::kCube;
-    f.depth = f.bpp = 8;
-    f.cube_shades = {n, n, n};
-    for (int i = 0; i < n * n * n; ++i) f.cube_pixels.push_back (guint32 (i) + 7);
-    return f;
 }
 
 TEST (RgbConvert, CubeAndGreyPickTheNearestLevel)
 {
-    const RgbConverter cube (numbered_cube (6));
+    const RgbConverter cube (palette (PixelKind::kCube, 6));
     // Shade k = (v * 5 + 127) / 255; pixel = table[(r * 6 + g) * 6 + b].
-    EXPECT_EQ (cube.pixel (0, 0, 0), 7u);
-    EXPECT_EQ (cube.pixel (255, 255, 255), 7u + 215);
-    EXPECT_EQ (cube.pixel (255, 0, 0), 7u + 180);
-    EXPECT_EQ (cube.pixel (25, 26, 77), 7u + (0 * 6 + 1) * 6 + 2);
-
-    PixelFormat g;
-    g.kind = PixelKind::kGrey;
-    g.depth = g.bpp = 8;
-    g.grey_levels = 256;
-    const RgbConverter grey (g);
-    EXPECT_EQ (grey.pixel (10, 20, 30), guint32 ((10 + 40 + 30 + 2) / 4));
-    g.grey_levels = 4;
+    EXPECT_EQ (std::vector<guint32> ({cube.pixel (0, 0, 0), cube.pixel (255, 255, 255), cube.pixel (255, 0, 0),
+                                      cube.pixel (25, 26, 77)}),
+               std::vector<guint32> ({7, 7 + 215, 7 + 180, 7 + (0 * 6 + 1) * 6 + 2}));
+    EXPECT_EQ (RgbConverter (palette (PixelKind::kGrey, 256)).pixel (10, 20, 30), guint32 ((10 + 40 + 30 + 2) / 4));
+    PixelFormat g = palette (PixelKind::kGrey, 4);
     g.grey_pixels = {40, 41, 42, 43};
     const RgbConverter ramp (g);
     EXPECT_EQ (ramp.pixel (255, 255, 255), 43u);
     EXPECT_EQ (ramp.pixel (90, 90, 90), 41u);  // (90 * 3 + 127) / 255 = 1
 }
 
-TEST (RgbConvert, FlatRepresentableColoursStayFlatWhenDithered)
-{
-    const RgbConverter cube (numbered_cube (6));
-    const RgbConverter t565 (true_format (kTrueCases[3], GDK_LSB_FIRST));
-    const int w = 16, h = 9;
-    struct Case {
-        const RgbConverter *conv;
-        guchar r, g, b;
-    };
-    // Cube shades are multiples of 51; black and white are exact in any true-colour layout.
-    const Case cases[] = {{&cube, 51, 102, 204}, {&cube, 0, 255, 153}, {&t565, 0, 0, 0},
-                          {&t565, 255, 255, 255}, {&t565, 255, 0, 255}};
-    for (const Case &c : cases) {
-        std::vector<guchar> rgb;
-        for (int i = 0; i < w * h; ++i) rgb.insert (rgb.end (), {c.r, c.g, c.b});
-        const int bpl = w * c.conv->format ().bpp / 8;
-        const auto plain = convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE);
-        EXPECT_EQ (convert (*c.conv, rgb, w, h, bpl, GDK_RGB_DITHER_MAX, 3, -5), plain);
-    }
-}
-
-TEST (RgbConvert, DitherOffsetsContinueThePatternAcrossPieces)
-{
-    const RgbConverter cube (numbered_cube (4));
-    const int w = 16, h = 10;
-    const auto rgb = random_rgb (w, h, 99);
-    const auto whole = convert (cube, rgb, w, h, w, GDK_RGB_DITHER_NORMAL, 2, 3);
-    // The right half drawn on its own at column 9 continues the same pattern.
-    std::vector<guchar> right_rgb;
-    for (int y = 0; y < h; ++y)
-        right_rgb.insert (right_rgb.end (), rgb.begin () + (y * w + 9) * 3, rgb.begin () + (y * w + w) * 3);
-    const auto right = convert (cube, right_rgb, w - 9, h, w - 9, GDK_RGB_DITHER_NORMAL, 2 + 9, 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 9; x < w; ++x)
-            ASSERT_EQ (whole[size_t (y * w + x)], right[size_t (y * (w - 9) + x - 9)]) << x << "," << y;
-    // A different offset gives a different picture for a non-flat colour.
-    EXPECT_NE (convert (cube, rgb, w, h, w, GDK_RGB_DITHER_NORMAL, 0, 0), whole);
-}
-
 TEST (RgbConvert, OneAndFourBitsPerPixelFollowBitAndNibbleOrder)
 {
-    for (GdkByteOrder order : {GDK_LSB_FIRST, GDK_MSB_FIRST}) {
-        PixelFormat g;
-        g.kind = PixelKind::kGrey;
-        g.grey_levels = 2;
-        g.depth = g.bpp = 1;
-        g.byte_order = g.bit_order = order;
-        PixelFormat g4 = g;
-        g4.grey_levels = 16;
-        g4.depth = g4.bpp = 4;
-        for (const PixelFormat &f : {g, g4}) {
+    for (GdkByteOrder order : {GDK_LSB_FIRST, GDK_MSB_FIRST})
+        for (const PixelFormat &f : {palette (PixelKind::kGrey, 2, 1, order), palette (PixelKind::kGrey, 16, 4, order)}) {
             const RgbConverter conv (f);
             const int w = 13, h = 2, bpl = (w * f.bpp + 7) / 8;
             const auto rgb = random_rgb (w, h, 5);
             std::vector<guint32> expected;
             for (size_t i = 0; i < rgb.size (); i += 3) expected.push_back (conv.pixel (rgb[i], rgb[i + 1], rgb[i + 2]));
-            EXPECT_EQ (convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE),
-                       xlib_reference (f, w, h, bpl, expected))
+            EXPECT_EQ (convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE), xlib_reference (f, w, h, bpl, expected))
                 << "bpp " << f.bpp << " order " << order;
         }
-    }
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "xvfb-fixture.h"
 
-#include <gdk/gdkx.h>
-
 #include <memory>
 
-#include "pixel-reference.h"
 #include "xvfb-server.h"
 
 namespace tamba::test {
@@ -54,27 +51,6 @@ std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width
     return out;
 }
 
-Rgb colour_of_pixel (guint32 pixel, const GdkVisual *v, const GdkColormap *cmap)
-{
-    const guint32 masks[3] = {v->red_mask, v->green_mask, v->blue_mask};
-    const int shifts[3] = {v->red_shift, v->green_shift, v->blue_shift};
-    const int precs[3] = {v->red_prec, v->green_prec, v->blue_prec};
-    guchar out[3];
-    for (int c = 0; c < 3; ++c) {
-        const guint32 field = precs[c] ? (pixel & masks[c]) >> shifts[c] : 0;
-        if (v->type == GDK_VISUAL_TRUE_COLOR) {
-            out[c] = widen (field, precs[c]);
-        } else if (v->type == GDK_VISUAL_DIRECT_COLOR) {
-            const GdkColor &cell = cmap->colors[field];
-            out[c] = guchar ((c == 0 ? cell.red : c == 1 ? cell.green : cell.blue) & 0xff);
-        } else {
-            const GdkColor &cell = cmap->colors[pixel];
-            out[c] = guchar ((c == 0 ? cell.red : c == 1 ? cell.green : cell.blue) & 0xff);
-        }
-    }
-    return {out[0], out[1], out[2]};
-}
-
 void fill_drawable (GdkDrawable *drawable, guint32 pixel)
 {
     GdkGC *gc = gdk_gc_new (drawable);
@@ -85,11 +61,20 @@ void fill_drawable (GdkDrawable *drawable, guint32 pixel)
     gdk_gc_unref (gc);
 }
 
-GdkPixmap *rgb_pixmap (int width, int height, guint32 pixel)
+PixmapRef rgb_pixmap (int width, int height, guint32 pixel)
 {
-    GdkPixmap *pixmap = gdk_pixmap_new (nullptr, width, height, gdk_rgb_get_visual ()->depth);
-    fill_drawable (pixmap, pixel);
+    PixmapRef pixmap (gdk_pixmap_new (nullptr, width, height, gdk_rgb_get_visual ()->depth));
+    fill_drawable (pixmap.get (), pixel);
     return pixmap;
+}
+
+void render (Tamba *image, GdkDrawable *drawable, int src_x, int src_y, int dest_x, int dest_y,
+             int width, int height, GdkRgbDither dither, int x_dither, int y_dither)
+{
+    GdkGC *gc = gdk_gc_new (drawable);
+    tamba_render_to_drawable (image, drawable, gc, src_x, src_y, dest_x, dest_y, width, height,
+                              dither, x_dither, y_dither);
+    gdk_gc_unref (gc);
 }
 
 }  // namespace tamba::test

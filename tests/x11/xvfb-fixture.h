@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <gdk/gdk.h>
+#include <tamba/tamba.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,20 +22,28 @@ const std::string &xvfb_config ();
 // The pixel values of a rectangle of a drawable, read back through the X layer.
 std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width, int height);
 
-// The 8-bit colour a pixel value stands for in a visual and colormap, computed independently of
-// the library: true-colour fields widened by repeating their bits, DirectColor and palette
-// visuals through the colormap's cells.
-struct Rgb {
-    guchar r, g, b;
-    bool operator== (const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-};
-Rgb colour_of_pixel (guint32 pixel, const GdkVisual *visual, const GdkColormap *cmap);
-
 // Fills a whole drawable with one pixel value.
 void fill_drawable (GdkDrawable *drawable, guint32 pixel);
 
+struct PixmapUnref {
+    void operator() (GdkPixmap *p) const { gdk_pixmap_unref (p); }
+};
+// A pixmap (or bitmap) reference that is dropped at the end of its scope.
+using PixmapRef = std::unique_ptr<GdkPixmap, PixmapUnref>;
+
 // A new pixmap of GdkRGB's depth, filled with pixel.
-GdkPixmap *rgb_pixmap (int width, int height, guint32 pixel);
+PixmapRef rgb_pixmap (int width, int height, guint32 pixel);
+
+// tamba_render_to_drawable through a GC of its own.
+void render (Tamba *image, GdkDrawable *drawable, int src_x, int src_y, int dest_x, int dest_y,
+             int width, int height, GdkRgbDither dither = GDK_RGB_DITHER_NONE, int x_dither = 0,
+             int y_dither = 0);
+
+// GdkRGB's pixel value for an 8-bit RGB sample.
+inline guint32 rgb_pixel (const guchar *rgb)
+{
+    return guint32 (gdk_rgb_xpixel_from_rgb (guint32 (rgb[0]) << 16 | rgb[1] << 8 | rgb[2]));
+}
 
 }  // namespace tamba::test
 

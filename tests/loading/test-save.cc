@@ -18,6 +18,7 @@
 #include <string>
 
 #include "corpus.h"
+#include "modules.h"
 #include "log-capture.h"
 #include "tamba-loading.h"
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "log-capture.h"
 
-
 namespace tamba::test {
 
 LogCapture::LogCapture (const char *domain)
@@ -39,6 +38,13 @@ std::vector<std::string> LogCapture::warnings () const
     for (const auto &m : messages_)
         if (m.level == G_LOG_LEVEL_WARNING) out.push_back (m.text);
     return out;
+}
+
+bool LogCapture::warned (const std::string &reason) const
+{
+    for (const auto &w : warnings ())
+        if (w.find (reason) != std::string::npos) return true;
+    return false;
 }
 
 std::string precondition_expression (const std::string &message)

@@ -31,6 +31,8 @@ public:
     std::vector<std::string> criticals () const;
     // The texts of the warnings, in order.
     std::vector<std::string> warnings () const;
+    // Whether a warning holds reason: the text after a module's "FORMAT: " prefix, or any part.
+    bool warned (const std::string &reason) const;
 
 private:
     static void handler (const gchar *domain, GLogLevelFlags level, const gchar *message,

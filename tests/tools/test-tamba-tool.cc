@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gif-writer.h"
+#include "image-writers.h"
 #include "tamba/tamba.h"
 #include "run-program.h"
 #include "tool.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "corpus.h"
-#include "gif-writer.h"
+#include "modules.h"
+#include "image-writers.h"
 #include "look.h"
 #include "pixel-reference.h"
 #include "run-program.h"

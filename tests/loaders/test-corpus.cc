@@ -211,6 +211,18 @@ TEST_P (Corpus, File)
         EXPECT_EQ (p.animation_done, animated ? 1 : p.animation_done);
     }
 
+    // A reduced decode is never larger than the whole image, nor below the size asked for
+    // where the whole image is not.
+    for (int side : {1, whole ? whole->width / 3 + 1 : 0}) {
+        if (!whole || !module.entries ().load_at_size) break;
+        FILE *f = std::fopen (e.path.c_str (), "rb");
+        const ImagePtr reduced (module.entries ().load_at_size (f, side, side));
+        std::fclose (f);
+        ASSERT_NE (reduced, nullptr);
+        EXPECT_TRUE (reduced->width >= std::min (side, whole->width) && reduced->width <= whole->width);
+        EXPECT_TRUE (reduced->height >= std::min (side, whole->height) && reduced->height <= whole->height);
+    }
+
     // The library's roads give what the module gives; a file the signature tests do not
     // recognise never reaches the module.
     ImagePtr loaded (tamba_new_from_file (e.path.c_str ()));

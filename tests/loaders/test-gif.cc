@@ -88,21 +88,6 @@ TEST (Gif, TruncatedDataKeepsWhatWasDecoded)
     EXPECT_TRUE (log.warnings ().empty ());
 }
 
-// 256 colours of noise fill all 4096 codes long before the end; encoders either keep the full
-// table or clear it each time it fills.
-TEST (Gif, FullLzwTableDecodesWithAndWithoutClear)
-{
-    Bytes table;
-    for (int i = 0; i < 256; ++i) table.insert (table.end (), {std::uint8_t (i), std::uint8_t (255 - i), std::uint8_t (i / 2)});
-    GifImage im = noise (150, 120, 256, 11);
-    im.min_code_size = 8;
-    for (FullTable full : {FullTable::Keep, FullTable::Clear}) {
-        const auto t = decode_all_ways ("gif", make_gif (150, 120, table, {im}, true, full));
-        ASSERT_NE (t, nullptr);
-        EXPECT_EQ (decoded_rows (t.get (), im.indices, table), 120);
-    }
-}
-
 // Codes of width 3 (minimum code size 2): clear 4, end 5, first free entry 6. A bad code ends
 // the image data with one warning; what came before it stays.
 TEST (Gif, InvalidLzwCodesEndTheImageData)

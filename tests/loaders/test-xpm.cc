@@ -24,34 +24,6 @@ Bytes as_file (const Strings &strings)
     return bytes_of (text + "};\n");
 }
 
-// Each entry colours one pixel of a one-row image; unknown names and bad hex read as black.
-TEST (Xpm, ColourValues)
-{
-    const struct {
-        const char *entry;
-        std::vector<int> want;
-    } colours[] = {
-        {"c #f00", {0xf0, 0, 0, 255}},          {"c #fff000000", {0xff, 0, 0, 255}},
-        {"c #123456789abc", {0x12, 0x56, 0x9a, 255}}, {"c Alice Blue", {240, 248, 255, 255}},
-        {"m black c red", {255, 0, 0, 255}},    {"s sym m white", {255, 255, 255, 255}},
-        {"g4 #000 g #010203", {1, 2, 3, 255}},  {"c NoSuchColourName", {0, 0, 0, 255}},
-        {"c #12345", {0, 0, 0, 255}},           {"c NONE", {0, 0, 0, 0}},
-    };
-    const int n = int (std::size (colours));
-    Strings xpm = {std::to_string (n) + " 1 " + std::to_string (n) + " 2"};
-    std::string row;
-    for (int i = 0; i < n; ++i) {
-        const std::string code = std::string ("~") + char ('a' + i);
-        xpm.push_back (code + "\t" + colours[i].entry);
-        row += code;
-    }
-    xpm.push_back (row);
-    const ImagePtr t (from_data (xpm));
-    ASSERT_NE (t, nullptr);
-    for (int i = 0; i < n; ++i) EXPECT_EQ (rgba_at (t.get (), i, 0), colours[i].want) << colours[i].entry;
-    EXPECT_EQ (compare_images (decode_all_ways ("xpm", as_file (xpm)).get (), t.get ()), "");
-}
-
 struct Malformed {
     const char *name;
     Strings xpm;

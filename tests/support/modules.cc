@@ -38,13 +38,10 @@ std::string compare_images (const Tamba *a, const Tamba *b)
 Module::Module (const std::string &path, const std::string &name)
 {
     GModule *m = g_module_open (path.c_str (), G_MODULE_BIND_LAZY);
-    if (!m) return;
     auto bind = [&] (const char *entry, auto &field) {
         gpointer sym = nullptr;
-        const std::string symbol = "tamba__" + name + "_" + entry;
-        field = g_module_symbol (m, symbol.c_str (), &sym)
-                    ? reinterpret_cast<std::remove_reference_t<decltype (field)>> (sym)
-                    : nullptr;
+        if (m && g_module_symbol (m, ("tamba__" + name + "_" + entry).c_str (), &sym))
+            field = reinterpret_cast<std::remove_reference_t<decltype (field)>> (sym);
     };
     bind ("image_load", entries_.load);
     bind ("image_load_xpm_data", entries_.load_xpm_data);
@@ -61,39 +58,26 @@ namespace {
 template <typename Entry>
 auto load_through (Entry entry, FILE *f) -> decltype (entry (f))
 {
-    if (!entry || !f) return nullptr;
-    auto result = entry (f);
-    std::fclose (f);
+    auto result = entry && f ? entry (f) : nullptr;
+    if (f) std::fclose (f);
     return result;
 }
 
 FILE *temp_file_of (const Bytes &bytes)
 {
     FILE *f = std::tmpfile ();
-    if (f) {
-        std::fwrite (bytes.data (), 1, bytes.size (), f);
-        std::rewind (f);
-    }
+    if (f) std::fwrite (bytes.data (), 1, bytes.size (), f), std::rewind (f);
     return f;
 }
 
 }  // namespace
 
-Tamba *Module::load_file (const std::string &path) const
-{
-    return load_through (entries_.load, std::fopen (path.c_str (), "rb"));
-}
-
+Tamba *Module::load_file (const std::string &path) const { return load_through (entries_.load, std::fopen (path.c_str (), "rb")); }
 TambaAnimation *Module::load_animation_file (const std::string &path) const
 {
     return load_through (entries_.load_animation, std::fopen (path.c_str (), "rb"));
 }
-
-Tamba *Module::load_bytes (const Bytes &bytes) const
-{
-    return load_through (entries_.load, temp_file_of (bytes));
-}
-
+Tamba *Module::load_bytes (const Bytes &bytes) const { return load_through (entries_.load, temp_file_of (bytes)); }
 TambaAnimation *Module::load_animation_bytes (const Bytes &bytes) const
 {
     return load_through (entries_.load_animation, temp_file_of (bytes));
@@ -109,15 +93,15 @@ const Module &module_for (const std::string &format)
     return *m;
 }
 
-Progressive::Progressive (Progressive &&o) noexcept
-    : image (std::exchange (o.image, nullptr)), increments_ok (o.increments_ok),
-      prepared (o.prepared), updates (o.updates), animation_done (o.animation_done),
-      updates_in_bounds (o.updates_in_bounds), row_updates (std::move (o.row_updates)),
-      image_updates (o.image_updates), updates_before_stop (o.updates_before_stop),
-      complete_before_stop (o.complete_before_stop), frames (std::move (o.frames)),
-      protocol_error (std::move (o.protocol_error))
+Progressive::Progressive (Progressive &&o) noexcept : Progressive ()
 {
-    o.frames.clear ();
+    std::swap (image, o.image);
+    std::swap (frames, o.frames);
+    increments_ok = o.increments_ok, prepared = o.prepared, updates = o.updates;
+    animation_done = o.animation_done, updates_in_bounds = o.updates_in_bounds;
+    row_updates = std::move (o.row_updates), image_updates = o.image_updates;
+    updates_before_stop = o.updates_before_stop, complete_before_stop = o.complete_before_stop;
+    protocol_error = std::move (o.protocol_error);
 }
 
 Progressive::~Progressive ()

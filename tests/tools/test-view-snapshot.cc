@@ -169,27 +169,4 @@ TEST_F (ViewSnapshot, AnimationFramesFollowTheirActions)
     }
 }
 
-TEST (ViewErrors, OneLineAndExitStatus)
-{
-    const struct {
-        const char *name;
-        std::vector<std::string> args;
-        bool display;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"no display", {"any.png"}, false, 1, "tamba-view: cannot open display"},
-        {"unloadable file", {"/nonexistent/a.png"}, true, 1, "tamba-view: /nonexistent/a.png: "},
-        {"no file", {}, false, 2, "no file given"},
-    };
-    tamba::test::XvfbServer server ("24");
-    for (const auto &c : cases) {
-        SCOPED_TRACE (c.name);
-        const auto r = run_view (c.args, c.display ? server.display () : "");
-        EXPECT_EQ (r.status, c.status);
-        EXPECT_NE (r.err.find (c.message), std::string::npos) << r.err;
-        EXPECT_EQ (std::count (r.err.begin (), r.err.end (), '\n'), 1) << r.err;
-    }
-}
-
 }  // namespace

@@ -8,10 +8,10 @@ namespace tamba::test {
 namespace {
 
 // A 24-bit BMP of zero pixels after edit changes the header fields or the bytes.
-Bytes bmp_with (void (*spec) (BmpSpec &), void (*bytes) (Bytes &) = nullptr)
+Bytes bmp_with (void (*edit) (BmpLayout &), void (*bytes) (Bytes &) = nullptr)
 {
-    BmpSpec s;
-    spec (s);
+    BmpLayout s;
+    edit (s);
     Bytes b = write_bmp (s, Bytes (size_t ((s.width * s.bpp + 31) / 32 * 4 * std::max (s.height, 0)), 0));
     if (bytes) bytes (b);
     return b;
@@ -20,24 +20,24 @@ Bytes bmp_with (void (*spec) (BmpSpec &), void (*bytes) (Bytes &) = nullptr)
 INSTANTIATE_TEST_SUITE_P (
     Bmp, Refused,
     ::testing::Values (
-        Refusal {"too_wide", "bmp", bmp_with ([] (BmpSpec &s) { s.width = 70000, s.height = 1; },
+        Refusal {"too_wide", "bmp", bmp_with ([] (BmpLayout &s) { s.width = 70000, s.height = 1; },
                                               [] (Bytes &b) { b.resize (200); }),
                  "image size 70000x1 is outside the supported range"},
-        Refusal {"zero_height", "bmp", bmp_with ([] (BmpSpec &s) { s.height = 0; }),
+        Refusal {"zero_height", "bmp", bmp_with ([] (BmpLayout &s) { s.height = 0; }),
                  "image size 4x0 is outside the supported range"},
         Refusal {"noncontiguous_mask", "bmp",
-                 bmp_with ([] (BmpSpec &s) { s.bpp = 16, s.compression = 3, s.masks = {0x0f0f, 0x00f0, 0xf000}; }),
+                 bmp_with ([] (BmpLayout &s) { s.bpp = 16, s.compression = 3, s.masks = {0x0f0f, 0x00f0, 0xf000}; }),
                  "bit-field mask 0x00000f0f is not contiguous"},
         Refusal {"palette_larger_than_room", "bmp",
-                 bmp_with ([] (BmpSpec &s) { s.bpp = 8, s.palette_colours = 4; }, [] (Bytes &b) { b[46] = 200; }),
+                 bmp_with ([] (BmpLayout &s) { s.bpp = 8, s.palette_colours = 4; }, [] (Bytes &b) { b[46] = 200; }),
                  "palette of 200 colours does not fit before the pixel data"},
-        Refusal {"rle8_with_24_bits", "bmp", bmp_with ([] (BmpSpec &s) { s.compression = 1; }),
+        Refusal {"rle8_with_24_bits", "bmp", bmp_with ([] (BmpLayout &s) { s.compression = 1; }),
                  "unsupported bit depth 24 for compression 1"},
-        Refusal {"offset_inside_header", "bmp", bmp_with ([] (BmpSpec &) {}, [] (Bytes &b) { b[10] = 20; }),
+        Refusal {"offset_inside_header", "bmp", bmp_with ([] (BmpLayout &) {}, [] (Bytes &b) { b[10] = 20; }),
                  "pixel data offset 20 lies inside the header"},
-        Refusal {"jpeg_compression", "bmp", bmp_with ([] (BmpSpec &s) { s.compression = 4; }),
+        Refusal {"jpeg_compression", "bmp", bmp_with ([] (BmpLayout &s) { s.compression = 4; }),
                  "unsupported compression 4"},
-        Refusal {"truncated", "bmp", bmp_with ([] (BmpSpec &) {}, [] (Bytes &b) { b.resize (b.size () - 5); }),
+        Refusal {"truncated", "bmp", bmp_with ([] (BmpLayout &) {}, [] (Bytes &b) { b.resize (b.size () - 5); }),
                  "premature end of data"}),
     refusal_name);
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// What every module shares: data it must refuse fails cleanly with its reason, and progressive
-// updates cover every row exactly once, in one band where a piece of data completes many rows.
+// What every module shares: data it must refuse fails cleanly with its reason, progressive
+// updates cover every row exactly once, in one band where a piece of data completes many rows,
+// and the shared row conversion.
 #include <algorithm>
 
 #include "corpus.h"
 #include "format-test.h"
+#include "pixel-rows.h"
 
 namespace tamba::test {
 namespace {
@@ -69,6 +71,20 @@ INSTANTIATE_TEST_SUITE_P (
                        Band {"xbm", "xbm/cpython/python.xbm", true},
                        Band {"xpm", "xpm/generated/comments-and-spacing.xpm", true}),
     [] (const auto &info) { return std::string (info.param.format); });
+
+// The SIMD row conversion of the BMP and Sun raster modules gives the scalar one's bytes at every
+// length and alignment, and writes nothing past the row.
+TEST (PixelRows, BgrToRgbMatchesScalar)
+{
+    for (size_t offset = 0; offset < 4; ++offset)
+        for (size_t n = 0; n < 70; ++n) {
+            std::vector<guchar> src (offset + 3 * n), fast (offset + 3 * n + 8, 0xee), slow (fast);
+            for (size_t i = 0; i < src.size (); ++i) src[i] = guchar (i * 37 + 11);
+            tamba::detail::bgr_to_rgb (src.data () + offset, fast.data () + offset, n);
+            tamba::detail::bgr_to_rgb_scalar (src.data () + offset, slow.data () + offset, n);
+            ASSERT_EQ (fast, slow) << "offset " << offset << ", " << n << " pixels";
+        }
+}
 
 }  // namespace
 }  // namespace tamba::test

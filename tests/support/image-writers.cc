@@ -132,7 +132,7 @@ Bytes palette_colour (int i)
     return {std::uint8_t (i * 40 + 5), std::uint8_t (250 - i * 30), std::uint8_t (i * 7 + 1)};
 }
 
-Bytes write_bmp (const BmpSpec &s, const Bytes &data, bool file_header)
+Bytes write_bmp (const BmpLayout &s, const Bytes &data, bool file_header)
 {
     const bool core = s.header_size == 12;
     const size_t extra = s.header_size == 40 ? s.masks.size () * 4 : 0;

@@ -56,7 +56,7 @@ Bytes make_gif (int screen_width, int screen_height, const Bytes &global_table,
 // A BMP (or, without the file header, the bitmap of an ICO entry): the header of header_size
 // bytes (12, 40 or larger), the masks after a 40-byte header, palette_colours entries of
 // palette_colour (i), then data as stored.
-struct BmpSpec {
+struct BmpLayout {
     int width = 4, height = 2, bpp = 24;
     int header_size = 40;
     std::uint32_t compression = 0;
@@ -64,7 +64,7 @@ struct BmpSpec {
     int palette_colours = 0;
 };
 Bytes palette_colour (int i);  // R, G, B
-Bytes write_bmp (const BmpSpec &spec, const Bytes &data, bool file_header = true);
+Bytes write_bmp (const BmpLayout &layout, const Bytes &data, bool file_header = true);
 
 // An ICO (type 1) or CUR (type 2) file of entries: directory size, depth and the entry's data.
 struct IcoEntry {

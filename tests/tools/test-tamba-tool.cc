@@ -84,7 +84,7 @@ protected:
         write ("trunc.ppm", Bytes (truncated.begin (), truncated.end ()));
     }
 
-    void TearDown () override { remove_tree (dir_); }
+    void TearDown () override { tamba::test::run_program ({"rm", "-rf", dir_}); }
 
     // Red, green, blue; index 3 is transparent. Actions: retain, dispose, revert, retain.
     static Bytes animation ()
@@ -103,19 +103,6 @@ protected:
         return tamba::test::make_gif (3, 1, palette,
                                       {frame (0, {0, 0, 0}, 10, 1, -1), frame (1, {1}, 20, 2, -1),
                                        frame (2, {2}, 30, 3, 3), frame (0, {1}, 40, 1, -1)});
-    }
-
-    static void remove_tree (const std::string &dir)
-    {
-        GDir *d = g_dir_open (dir.c_str (), 0, nullptr);
-        if (!d) return;
-        while (const char *name = g_dir_read_name (d)) {
-            const std::string p = dir + "/" + name;
-            if (g_file_test (p.c_str (), G_FILE_TEST_IS_DIR)) remove_tree (p);
-            else g_unlink (p.c_str ());
-        }
-        g_dir_close (d);
-        g_rmdir (dir.c_str ());
     }
 
     std::string path (const std::string &name) const { return dir_ + "/" + name; }

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "corpus.h"
+#include "modules.h"
 #include "fuzz-input.h"
 
 #ifndef TAMBA_FUZZ_FORMAT

@@ -9,7 +9,7 @@ set(TAMBA_FUZZ_FORMATS gif xpm xbm bmp ico ras pnm png jpeg tiff)
 
 if(NOT TARGET tamba_fuzz_support)
   # The module opener and piecewise driver of the tests, without GoogleTest.
-  add_library(tamba_fuzz_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/corpus.cc)
+  add_library(tamba_fuzz_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/modules.cc)
   target_include_directories(tamba_fuzz_support PUBLIC ${PROJECT_SOURCE_DIR}/tests/support
     ${TAMBA_FUZZ_DIR} ${PROJECT_SOURCE_DIR}/tamba)
   target_link_libraries(tamba_fuzz_support PUBLIC tamba PkgConfig::GLIB)

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "corpus.h"
-#include "gif-writer.h"
+#include "image-writers.h"
+#include "modules.h"
 
 namespace {
 

@@ -6,8 +6,6 @@
 
 #include <glib/gstdio.h>
 
-#include <concepts>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,27 +20,6 @@ inline const bool module_dir_set = (tamba::hooks::set_module_dir (TEST_MODULE_DI
 #endif
 
 namespace tamba::test {
-
-// Table-driven cases derive from this, so that each case is named (and printed) by `what`.
-struct NamedCase {
-    const char *what;
-};
-
-template <typename Case>
-    requires std::derived_from<Case, NamedCase>
-void PrintTo (const Case &c, std::ostream *os)
-{
-    *os << c.what;
-}
-
-// The name generator for INSTANTIATE_TEST_SUITE_P over named cases.
-struct CaseName {
-    template <typename Case>
-    std::string operator() (const ::testing::TestParamInfo<Case> &info) const
-    {
-        return info.param.what;
-    }
-};
 
 // A file in a fresh temporary folder, removed with the object.
 class TempFile {

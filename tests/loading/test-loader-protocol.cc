@@ -35,15 +35,18 @@ TambaFrame *new_frame (Tamba *image, int x_offset, int y_offset)
 
 class Protocol : public ::testing::Test {
 protected:
-    void SetUp () override
-    {
-        recorder ().reset ();
-        loader = new_loader ();
-    }
+    void SetUp () override { restart (); }
     void TearDown () override
     {
         if (loader) g_object_unref (loader);
         recorder ().reset ();
+    }
+    // A fresh loader and recorder, for each case of a table.
+    void restart ()
+    {
+        if (loader) g_object_unref (loader);
+        recorder ().reset ();
+        loader = new_loader ();
     }
     TambaLoader *new_loader ()
     {
@@ -59,172 +62,127 @@ protected:
     static std::vector<guchar> received ()
     {
         std::vector<guchar> out;
-        for (const auto &c : recorder ().calls)
-            out.insert (out.end (), c.bytes.begin (), c.bytes.end ());
+        for (const auto &c : recorder ().calls) out.insert (out.end (), c.bytes.begin (), c.bytes.end ());
         return out;
     }
 
-    std::function<void (std::string)> note = [] (std::string s) {
-        recorder ().note (std::move (s));
-    };
+    std::function<void (std::string)> note = [] (std::string s) { recorder ().note (std::move (s)); };
     TambaLoader *loader = nullptr;
 };
 
-struct WriteCase : tamba::test::NamedCase {
-    std::vector<size_t> writes;
-    int failing_increment;  // 1-based; 0: none fails
-    std::vector<bool> results;
-    Trace trace;
-};
-
-class Writes : public Protocol, public ::testing::WithParamInterface<WriteCase> {};
-
 // The module gets the 128 header bytes in one call, then the rest of the write that completed
 // them, then each later write unchanged; the write reports the module's answer.
-TEST_P (Writes, HeaderBufferedThenHandedOver)
+TEST_F (Protocol, HeaderBufferedThenHandedOver)
 {
-    const WriteCase &c = GetParam ();
-    int increments = 0;
-    recorder ().on_increment = [&] (const Callbacks &, const tamba::test::Call &) {
-        return ++increments != c.failing_increment;
+    const struct {
+        std::vector<size_t> writes;
+        int failing_increment;  // 1-based; 0: none fails
+        std::vector<bool> results;
+        Trace trace;
+    } cases[] = {
+        {{100, 100}, 0, {true, true}, {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)"}},
+        {{100, 100}, 2, {true, false}, {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)"}},
+        {{100, 100}, 1, {true, false}, {"gif:begin_load", "gif:load_increment(128)"}},
+        {{128}, 0, {true}, {"gif:begin_load", "gif:load_increment(128)"}},
+        {{128}, 1, {false}, {"gif:begin_load", "gif:load_increment(128)"}},
+        {{128, 0}, 0, {true, true}, {"gif:begin_load", "gif:load_increment(128)"}},
+        {{0}, 0, {false}, {}},
+        {{1, 127, 5, 3}, 0, {true, true, true, true},
+         {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(5)", "gif:load_increment(3)"}},
     };
     const std::vector<guchar> bytes = bytes_of ("GIF89a", 1000);
-    std::vector<bool> results;
-    size_t offset = 0;
-    for (size_t n : c.writes) {
-        results.push_back (write (bytes, offset, n));
-        offset += n;
+    for (const auto &c : cases) {
+        restart ();
+        int increments = 0;
+        recorder ().on_increment = [&] (const Callbacks &, const tamba::test::Call &) {
+            return ++increments != c.failing_increment;
+        };
+        std::vector<bool> results;
+        size_t offset = 0;
+        for (size_t n : c.writes) {
+            results.push_back (write (bytes, offset, n));
+            offset += n;
+        }
+        EXPECT_EQ (results, c.results);
+        EXPECT_EQ (recorder ().trace (), c.trace);
+        const std::vector<guchar> got = received ();
+        EXPECT_TRUE (std::equal (got.begin (), got.end (), bytes.begin ()));
     }
-    EXPECT_EQ (results, c.results);
-    EXPECT_EQ (recorder ().trace (), c.trace);
-    const std::vector<guchar> got = received ();
-    EXPECT_TRUE (std::equal (got.begin (), got.end (), bytes.begin ()));
 }
 
-INSTANTIATE_TEST_SUITE_P (
-    Table, Writes,
-    ::testing::Values (
-        WriteCase {"w100_100", {100, 100}, 0, {true, true},
-                   {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)"}},
-        WriteCase {"w100_100_rest_fails", {100, 100}, 2, {true, false},
-                   {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)"}},
-        WriteCase {"w100_100_header_fails", {100, 100}, 1, {true, false},
-                   {"gif:begin_load", "gif:load_increment(128)"}},
-        WriteCase {"w128", {128}, 0, {true}, {"gif:begin_load", "gif:load_increment(128)"}},
-        WriteCase {"w128_fails", {128}, 1, {false}, {"gif:begin_load", "gif:load_increment(128)"}},
-        WriteCase {"w128_0", {128, 0}, 0, {true, true},
-                   {"gif:begin_load", "gif:load_increment(128)"}},
-        WriteCase {"w0", {0}, 0, {false}, {}},
-        WriteCase {"w1_127_5_3", {1, 127, 5, 3}, 0, {true, true, true, true},
-                   {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(5)",
-                    "gif:load_increment(3)"}}),
-    tamba::test::CaseName ());
-
-class Pieces : public Protocol, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P (Pieces, EveryByteReachesTheModuleInOrder)
+// After the header the module reads the caller's own buffer: nothing is copied.
+TEST_F (Protocol, EveryByteReachesTheModuleInOrder)
 {
     const std::vector<guchar> bytes = bytes_of ("GIF89a", 1000);
-    for (size_t offset = 0; offset < bytes.size (); offset += GetParam ())
-        ASSERT_TRUE (write (bytes, offset, std::min (GetParam (), bytes.size () - offset)));
-    EXPECT_EQ (received (), bytes);
-    ASSERT_GE (recorder ().calls.size (), 2u);
-    EXPECT_EQ (recorder ().calls[1].bytes.size (), 128u);
-    // After the header the module reads the caller's own buffer: nothing is copied.
-    size_t offset = 128;
-    for (size_t i = 2; i < recorder ().calls.size (); i++) {
-        EXPECT_EQ (recorder ().calls[i].address, bytes.data () + offset);
-        offset += recorder ().calls[i].bytes.size ();
+    for (size_t piece : {1, 13, 127, 128, 129, 1000}) {
+        restart ();
+        for (size_t offset = 0; offset < bytes.size (); offset += piece)
+            ASSERT_TRUE (write (bytes, offset, std::min (piece, bytes.size () - offset)));
+        EXPECT_EQ (received (), bytes);
+        ASSERT_GE (recorder ().calls.size (), 2u);
+        EXPECT_EQ (recorder ().calls[1].bytes.size (), 128u);
+        size_t offset = 128;
+        for (size_t i = 2; i < recorder ().calls.size (); i++) {
+            EXPECT_EQ (recorder ().calls[i].address, bytes.data () + offset) << "pieces of " << piece;
+            offset += recorder ().calls[i].bytes.size ();
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P (Sizes, Pieces, ::testing::Values (1, 13, 127, 128, 129, 1000));
-
-struct CloseCase : tamba::test::NamedCase {
-    std::string prefix;
-    size_t size;
-    Trace trace;
-};
-
-class Closing : public Protocol, public ::testing::WithParamInterface<CloseCase> {};
 
 // A short file is recognised at close if it can be; the module is stopped only if started.
-TEST_P (Closing, StartsStopsAndEmitsClosed)
+TEST_F (Protocol, CloseStartsStopsAndEmitsClosed)
 {
-    const CloseCase &c = GetParam ();
-    const std::vector<guchar> bytes = bytes_of (c.prefix, c.size);
-    LogCapture log;
-    if (!bytes.empty ()) {
-        EXPECT_TRUE (write (bytes, 0, bytes.size ()));
+    const struct {
+        std::string prefix;
+        size_t size;
+        Trace trace;
+    } cases[] = {
+        {"GIF89a", 50, {"gif:begin_load", "gif:load_increment(50)", "gif:stop_load", "closed"}},
+        {"\x89PNG\r\n\x1a\n", 10, {"closed"}},
+        {"", 0, {"closed"}},
+        {"GIF89a", 200, {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)", "gif:stop_load", "closed"}},
+    };
+    for (const auto &c : cases) {
+        restart ();
+        const std::vector<guchar> bytes = bytes_of (c.prefix, c.size);
+        LogCapture log;
+        if (!bytes.empty ()) {
+            EXPECT_TRUE (write (bytes, 0, bytes.size ()));
+        }
+        tamba_loader_close (loader);
+        EXPECT_EQ (recorder ().trace (), c.trace);
+        EXPECT_TRUE (log.messages ().empty ());
     }
-    tamba_loader_close (loader);
-    EXPECT_EQ (recorder ().trace (), c.trace);
-    EXPECT_TRUE (log.messages ().empty ());
 }
-
-INSTANTIATE_TEST_SUITE_P (
-    Table, Closing,
-    ::testing::Values (
-        CloseCase {"gif_50", "GIF89a", 50,
-                   {"gif:begin_load", "gif:load_increment(50)", "gif:stop_load", "closed"}},
-        CloseCase {"png_10", "\x89PNG\r\n\x1a\n", 10, {"closed"}},
-        CloseCase {"empty", "", 0, {"closed"}},
-        CloseCase {"gif_200", "GIF89a", 200,
-                   {"gif:begin_load", "gif:load_increment(128)", "gif:load_increment(72)",
-                    "gif:stop_load", "closed"}}),
-    tamba::test::CaseName ());
-
-struct StartFailure : tamba::test::NamedCase {
-    std::string prefix;
-    const char *failing;  // entry the module fails, or ""
-    std::string warning;  // the whole text, or its start when it ends with ": "
-    Trace trace;
-};
-
-class StartFailures : public Protocol, public ::testing::WithParamInterface<StartFailure> {};
 
 // One warning for the failed start; later writes are refused without reaching the module, and
 // close does not stop a module that never started.
-TEST_P (StartFailures, RefuseLaterWrites)
+TEST_F (Protocol, FailedStartRefusesLaterWrites)
 {
-    const StartFailure &c = GetParam ();
-    if (*c.failing) recorder ().failing.insert (c.failing);
-    const std::vector<guchar> bytes = bytes_of (c.prefix, 300);
-    LogCapture log;
-    EXPECT_FALSE (write (bytes, 0, 128));
-    EXPECT_FALSE (write (bytes, 128, 100));
-    EXPECT_FALSE (write (bytes, 228, 72));
-    tamba_loader_close (loader);
-    ASSERT_EQ (log.warnings ().size (), 1u);
-    EXPECT_EQ (log.warnings ()[0].substr (0, c.warning.size ()), c.warning);
-    if (c.warning.back () != ' ') {
-        EXPECT_EQ (log.warnings ()[0], c.warning);
+    const struct {
+        std::string prefix;
+        const char *failing;  // entry the module fails, or ""
+        std::string warning;  // the whole text, or its start when it ends with ": "
+        Trace trace;
+    } cases[] = {
+        {std::string ("II\x2a\x00", 4), "", "Unable to load module: libtambaloader-tiff.so: ", {"closed"}},
+        {"BM", "", "module bmp does not support incremental loading.\n", {"closed"}},
+        {"GIF89a", "begin_load", "Failed to begin progressive load", {"gif:begin_load", "closed"}},
+    };
+    for (const auto &c : cases) {
+        restart ();
+        if (*c.failing) recorder ().failing.insert (c.failing);
+        const std::vector<guchar> bytes = bytes_of (c.prefix, 300);
+        LogCapture log;
+        EXPECT_FALSE (write (bytes, 0, 128));
+        EXPECT_FALSE (write (bytes, 128, 100));
+        EXPECT_FALSE (write (bytes, 228, 72));
+        tamba_loader_close (loader);
+        ASSERT_EQ (log.messages ().size (), 1u);
+        ASSERT_EQ (log.warnings ().size (), 1u);
+        EXPECT_EQ (log.warnings ()[0].substr (0, c.warning.back () == ' ' ? c.warning.size () : std::string::npos), c.warning);
+        EXPECT_EQ (recorder ().trace (), c.trace);
     }
-    EXPECT_EQ (log.messages ().size (), 1u);
-    EXPECT_EQ (recorder ().trace (), c.trace);
-}
-
-INSTANTIATE_TEST_SUITE_P (
-    Table, StartFailures,
-    ::testing::Values (
-        StartFailure {"missing_module", std::string ("II\x2a\x00", 4), "",
-                      "Unable to load module: libtambaloader-tiff.so: ", {"closed"}},
-        StartFailure {"whole_file_module", "BM", "",
-                      "module bmp does not support incremental loading.\n", {"closed"}},
-        StartFailure {"begin_load_fails", "GIF89a", "begin_load",
-                      "Failed to begin progressive load", {"gif:begin_load", "closed"}}),
-    tamba::test::CaseName ());
-
-// The module stays unopened, so the next loader tries again.
-TEST_F (Protocol, MissingModuleWarnsOncePerAttempt)
-{
-    const std::vector<guchar> bytes = bytes_of (std::string ("II\x2a\x00", 4), 128);
-    LogCapture log;
-    EXPECT_FALSE (write (bytes, 0, 128));
-    TambaLoader *second = new_loader ();
-    EXPECT_FALSE (tamba_loader_write (second, bytes.data (), 128));
-    g_object_unref (second);
-    EXPECT_EQ (log.warnings ().size (), 2u);
 }
 
 // Areas wider than the image are clamped to it, areas reaching past it are clipped, areas inside
@@ -252,20 +210,6 @@ TEST_F (Protocol, UpdatesStayInsideTheImage)
     Trace expected {"gif:begin_load", "gif:load_increment(128)", "area_prepared"};
     for (const Area &a : areas) expected.push_back (a.reported);
     EXPECT_EQ (recorder ().trace (), expected);
-}
-
-// Without an image there is nothing to clip against: both lookups complain, the area passes.
-TEST_F (Protocol, UpdateBeforePrepare)
-{
-    recorder ().on_increment = [] (const Callbacks &cb, const tamba::test::Call &) {
-        cb.update (nullptr, 1, 2, 300, 400, cb.user_data);
-        return true;
-    };
-    const std::vector<guchar> bytes = bytes_of ("GIF89a", 128);
-    LogCapture log;
-    EXPECT_TRUE (write (bytes, 0, bytes.size ()));
-    EXPECT_EQ (log.criticals (), (Trace {"tamba != NULL", "tamba != NULL"}));
-    EXPECT_EQ (recorder ().trace ().back (), "area_updated(1,2,300,400)");
 }
 
 // Two frames become an animation that holds their images; the loader's references move to the
@@ -310,25 +254,6 @@ TEST_F (Protocol, FramesAssembleAnimation)
     EXPECT_EQ (counter.released, 0);
     g_object_unref (std::exchange (loader, nullptr));
     EXPECT_EQ (counter.released, 2);
-}
-
-// A still image that never becomes a frame stays the loader's image, and goes with the loader.
-TEST_F (Protocol, StillImageSurvivesAnimationDone)
-{
-    tamba::test::ReleaseCounter counter;
-    Tamba *image = nullptr;
-    recorder ().on_increment = [&] (const Callbacks &cb, const tamba::test::Call &) {
-        image = prepare_image (cb, 3, 3);
-        counter.watch (image);
-        cb.animation_done (image, cb.user_data);
-        return true;
-    };
-    const std::vector<guchar> bytes = bytes_of ("GIF89a", 128);
-    EXPECT_TRUE (write (bytes, 0, bytes.size ()));
-    EXPECT_EQ (tamba_loader_get_tamba (loader), image);
-    EXPECT_EQ (tamba_loader_get_animation (loader), nullptr);
-    g_object_unref (std::exchange (loader, nullptr));
-    EXPECT_EQ (counter.released, 1);
 }
 
 // Releasing a loader mid-load stops the module, which may still finish a frame, emits
@@ -402,22 +327,6 @@ TEST_F (Protocol, HandlerClosesLoaderDuringWrite)
     EXPECT_EQ (recorder ().trace (),
                (Trace {"gif:begin_load", "gif:load_increment(128)", "area_prepared",
                        "gif:stop_load", "closed"}));
-}
-
-// A handler that drops the last reference: the write finishes, then the loader goes.
-TEST_F (Protocol, HandlerReleasesLoaderDuringWrite)
-{
-    recorder ().on_increment = [] (const Callbacks &cb, const tamba::test::Call &call) {
-        if (call.bytes.size () == 128) prepare_image (cb, 2, 2);
-        return true;
-    };
-    g_signal_connect (loader, "area_prepared", G_CALLBACK (g_object_unref), nullptr);
-    const std::vector<guchar> bytes = bytes_of ("GIF89a", 200);
-    TambaLoader *released = std::exchange (loader, nullptr);
-    EXPECT_TRUE (tamba_loader_write (released, bytes.data (), bytes.size ()));
-    EXPECT_EQ (recorder ().trace (),
-               (Trace {"gif:begin_load", "gif:load_increment(128)", "area_prepared",
-                       "gif:load_increment(72)", "gif:stop_load", "closed"}));
 }
 
 // A second image before the first became a frame is the module's bug: the process ends.

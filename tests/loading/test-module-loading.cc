@@ -26,59 +26,29 @@ TambaModule *record_of (const std::string &prefix, size_t size)
     return tamba_get_module (bytes.data (), guint (bytes.size ()));
 }
 
-struct Search : tamba::test::NamedCase {
-    std::string prefix;
-    int origin;  // 1: the module directory, 2: the library search
-};
-
-class ModuleSearch : public WholeFile, public ::testing::WithParamInterface<Search> {};
-
 // The module directory comes first; a module found only by the library search loads as
 // quietly. The module reads the file from its first byte.
-TEST_P (ModuleSearch, LoadsFromTheRightPlace)
+TEST_F (WholeFile, LoadsFromTheRightPlace)
 {
-    const Search &c = GetParam ();
-    const std::vector<guchar> bytes = bytes_of (c.prefix, 200);
-    TempFile file (bytes);
-    LogCapture log;
-    Tamba *image = tamba_new_from_file (file.path ());
-    ASSERT_NE (image, nullptr);
-    EXPECT_EQ (image->pixels[0], c.origin);
-    tamba_unref (image);
-    EXPECT_TRUE (log.messages ().empty ());
-    ASSERT_EQ (recorder ().calls.size (), 1u);
-    EXPECT_EQ (recorder ().calls[0].entry, "load");
-    EXPECT_EQ (recorder ().calls[0].origin, c.origin);
-    EXPECT_EQ (recorder ().calls[0].bytes,
-               std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
-}
-
-INSTANTIATE_TEST_SUITE_P (
-    Places, ModuleSearch,
-    ::testing::Values (Search {"module_dir_first", "P6", 1},
-                       Search {"library_search", std::string ("\x59\xa6\x6a\x95", 4), 2},
-                       Search {"gif", "GIF89a", 2}),
-    tamba::test::CaseName ());
-
-// Entries a module does not export stay null.
-TEST_F (WholeFile, EntriesBoundByName)
-{
-    TambaModule *bmp = record_of ("BM", 20);
-    tamba_load_module (bmp);
-    ASSERT_NE (bmp->module, nullptr);
-    EXPECT_NE (bmp->load, nullptr);
-    EXPECT_EQ (bmp->load_xpm_data, nullptr);
-    EXPECT_EQ (bmp->begin_load, nullptr);
-    EXPECT_EQ (bmp->stop_load, nullptr);
-    EXPECT_EQ (bmp->load_increment, nullptr);
-    EXPECT_EQ (bmp->load_animation, nullptr);
-
-    TambaModule *gif = record_of ("GIF89a", 20);
-    tamba_load_module (gif);
-    EXPECT_NE (gif->begin_load, nullptr);
-    EXPECT_NE (gif->stop_load, nullptr);
-    EXPECT_NE (gif->load_increment, nullptr);
-    EXPECT_EQ (gif->load_animation, nullptr);
+    const struct {
+        std::string prefix;
+        int origin;  // 1: the module directory, 2: the library search
+    } cases[] = {{"P6", 1}, {std::string ("\x59\xa6\x6a\x95", 4), 2}, {"GIF89a", 2}};
+    for (const auto &c : cases) {
+        recorder ().reset ();
+        const std::vector<guchar> bytes = bytes_of (c.prefix, 200);
+        TempFile file (bytes);
+        LogCapture log;
+        Tamba *image = tamba_new_from_file (file.path ());
+        ASSERT_NE (image, nullptr);
+        EXPECT_EQ (image->pixels[0], c.origin);
+        tamba_unref (image);
+        EXPECT_TRUE (log.messages ().empty ());
+        ASSERT_EQ (recorder ().calls.size (), 1u);
+        EXPECT_EQ (recorder ().calls[0].entry, "load");
+        EXPECT_EQ (recorder ().calls[0].origin, c.origin);
+        EXPECT_EQ (recorder ().calls[0].bytes, std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
+    }
 }
 
 // Quiet failures: the module fails, or lacks the entry; a missing module is reported by the

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "corpus.h"
 
-#include <gmodule.h>
+#include <glib.h>
+#include <png.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
+
+#include "modules.h"
 
 #ifndef TAMBA_DEFAULT_CORPUS_DIR
 #define TAMBA_DEFAULT_CORPUS_DIR ""
@@ -19,287 +21,178 @@ namespace tamba::test {
 std::string corpus_dir ()
 {
     const char *env = std::getenv ("TAMBA_CORPUS_DIR");
-    std::string dir = env && *env ? env : TAMBA_DEFAULT_CORPUS_DIR;
-    if (dir.empty ()) return "";
-    std::ifstream probe (dir + "/index.tsv");
-    return probe ? dir : "";
+    const std::string dir = env && *env ? env : TAMBA_DEFAULT_CORPUS_DIR;
+    return !dir.empty () && std::ifstream (dir + "/index.tsv") ? dir : "";
 }
 
-std::vector<CorpusEntry> corpus_entries (const std::string &format)
+namespace {
+
+// The tab-separated rows of a corpus file after its header line.
+std::vector<std::vector<std::string>> rows_of (const std::string &name)
 {
-    std::vector<CorpusEntry> out;
-    const std::string dir = corpus_dir ();
-    if (dir.empty ()) return out;
-    std::ifstream in (dir + "/index.tsv");
-    std::string line;
-    std::getline (in, line);  // header
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in (corpus_dir () + "/" + name);
+    std::string line, col;
+    std::getline (in, line);
     while (std::getline (in, line)) {
-        std::vector<std::string> cols;
         std::stringstream ss (line);
-        std::string col;
-        while (std::getline (ss, col, '\t')) cols.push_back (col);
-        if (cols.size () < 4) continue;
-        if (!format.empty () && cols[1] != format) continue;
-        CorpusEntry e;
-        e.path = dir + "/" + cols[0];
-        e.format = cols[1];
-        e.expect = cols[2];
-        e.ref = cols[3] == "-" ? "" : dir + "/" + cols[3];
-        e.notes = cols.size () > 4 ? cols[4] : "";
-        out.push_back (std::move (e));
+        rows.emplace_back ();
+        while (std::getline (ss, col, '\t')) rows.back ().push_back (col);
     }
-    return out;
+    return rows;
 }
 
-std::string corpus_test_name (const CorpusEntry &e)
+// reference-hashes.tsv, keyed by the reference's absolute path.
+const std::map<std::string, Reference> &listed_hashes ()
 {
-    const std::string dir = corpus_dir ();
-    std::string rel = e.path.substr (std::min (e.path.size (), dir.size () + 1));
-    for (char &c : rel)
-        if (!std::isalnum (static_cast<unsigned char> (c))) c = '_';
-    return rel;
+    static const std::map<std::string, Reference> hashes = [] {
+        std::map<std::string, Reference> out;
+        if (corpus_dir ().empty ()) return out;
+        for (const auto &r : rows_of ("reference-hashes.tsv"))
+            if (r.size () >= 5)
+                out[corpus_dir () + "/" + r[0]] = {std::atoi (r[1].c_str ()), std::atoi (r[2].c_str ()),
+                                                   std::atoi (r[3].c_str ()), {}, r[4]};
+        return out;
+    }();
+    return hashes;
 }
 
-std::vector<std::uint8_t> read_file (const std::string &path)
+std::optional<Reference> read_pam (const std::string &path)
 {
-    std::ifstream in (path, std::ios::binary);
-    return std::vector<std::uint8_t> ((std::istreambuf_iterator<char> (in)),
-                                      std::istreambuf_iterator<char> ());
-}
-
-std::optional<Pam> read_pam (const std::string &path)
-{
-    const auto bytes = read_file (path);
+    const Bytes bytes = read_file (path);
     const std::string text (bytes.begin (), bytes.end ());
     const size_t end = text.find ("ENDHDR\n");
     if (text.compare (0, 3, "P7\n") != 0 || end == std::string::npos) return std::nullopt;
-    Pam pam;
+    Reference pam;
     int maxval = 0;
     std::stringstream header (text.substr (3, end - 3));
-    std::string key;
-    while (header >> key) {
+    for (std::string key; header >> key;) {
         if (key == "WIDTH") header >> pam.width;
         else if (key == "HEIGHT") header >> pam.height;
         else if (key == "DEPTH") header >> pam.depth;
         else if (key == "MAXVAL") header >> maxval;
         else if (key == "TUPLTYPE") header >> key;
     }
-    const size_t n = size_t (pam.width) * size_t (pam.height) * size_t (pam.depth);
-    const size_t start = end + 7;
+    const size_t n = size_t (pam.width) * size_t (pam.height) * size_t (pam.depth), start = end + 7;
     if (maxval != 255 || (pam.depth != 3 && pam.depth != 4) || bytes.size () < start + n)
         return std::nullopt;
     pam.samples.assign (bytes.begin () + long (start), bytes.begin () + long (start + n));
     return pam;
 }
 
-std::string compare_with_ref (const Tamba *image, const Pam &ref, int tolerance, int *max_diff)
+std::optional<Reference> read_png (const std::string &path)
 {
-    if (max_diff) *max_diff = 0;
-    if (!image) return "no image";
-    if (image->width != ref.width || image->height != ref.height) {
-        std::ostringstream os;
-        os << "size " << image->width << "x" << image->height << ", reference " << ref.width
-           << "x" << ref.height;
-        return os.str ();
-    }
-    if (ref.depth == 4 && !image->has_alpha) return "reference has alpha, image has none";
-    const int nc = image->n_channels;
-    int worst = 0;
-    std::string first;
-    for (int y = 0; y < ref.height; ++y) {
-        const guchar *row = image->pixels + size_t (y) * size_t (image->rowstride);
-        for (int x = 0; x < ref.width; ++x) {
-            const guchar *p = row + size_t (x) * size_t (nc);
-            const std::uint8_t *q = ref.samples.data () + (size_t (y) * size_t (ref.width) + size_t (x)) * size_t (ref.depth);
-            const int pa = nc == 4 ? p[3] : 255;
-            const int qa = ref.depth == 4 ? q[3] : 255;
-            int d = std::abs (pa - qa);
-            if (pa != 0 || qa != 0)
-                for (int c = 0; c < 3; ++c) d = std::max (d, std::abs (int (p[c]) - int (q[c])));
-            worst = std::max (worst, d);
-            if (d > tolerance && first.empty ()) {
-                std::ostringstream os;
-                os << "pixel (" << x << "," << y << ") is " << int (p[0]) << "," << int (p[1])
-                   << "," << int (p[2]) << "," << pa << ", reference " << int (q[0]) << ","
-                   << int (q[1]) << "," << int (q[2]) << "," << qa;
-                first = os.str ();
-            }
-        }
-    }
-    if (max_diff) *max_diff = worst;
-    return first;
+    png_image png {};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file (&png, path.c_str ())) return std::nullopt;
+    const bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    png.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    Reference ref {int (png.width), int (png.height), alpha ? 4 : 3, {}, ""};
+    ref.samples.resize (PNG_IMAGE_SIZE (png));
+    if (!png_image_finish_read (&png, nullptr, ref.samples.data (), 0, nullptr)) return std::nullopt;
+    return ref;
 }
 
-std::string compare_images (const Tamba *a, const Tamba *b)
+std::string describe (int x, int y, const int *got, const int *want)
 {
-    if (!a || !b) return a ? "second image missing" : "first image missing";
-    if (a->width != b->width || a->height != b->height || a->n_channels != b->n_channels)
-        return "sizes or layouts differ";
-    const size_t row = size_t (a->width) * size_t (a->n_channels);
-    for (int y = 0; y < a->height; ++y)
-        if (!std::equal (a->pixels + size_t (y) * size_t (a->rowstride),
-                         a->pixels + size_t (y) * size_t (a->rowstride) + row,
-                         b->pixels + size_t (y) * size_t (b->rowstride)))
-            return "pixels differ in row " + std::to_string (y);
-    return "";
-}
-
-Module::Module (const std::string &path, const std::string &name)
-{
-    GModule *m = g_module_open (path.c_str (), G_MODULE_BIND_LAZY);
-    if (!m) return;
-    handle_ = m;
-    auto bind = [&] (const char *entry, auto &field) {
-        gpointer sym = nullptr;
-        const std::string symbol = "tamba__" + name + "_" + entry;
-        field = g_module_symbol (m, symbol.c_str (), &sym)
-                    ? reinterpret_cast<std::remove_reference_t<decltype (field)>> (sym)
-                    : nullptr;
-    };
-    bind ("image_load", entries_.load);
-    bind ("image_load_xpm_data", entries_.load_xpm_data);
-    bind ("image_begin_load", entries_.begin_load);
-    bind ("image_stop_load", entries_.stop_load);
-    bind ("image_load_increment", entries_.load_increment);
-    bind ("image_load_animation", entries_.load_animation);
-    bind ("image_load_at_size", entries_.load_at_size);
-    entries_.module = m;
-}
-
-// Modules stay open, as the library keeps them; a module may have registered process state.
-Module::~Module () = default;
-
-Tamba *Module::load_file (const std::string &path) const
-{
-    if (!entries_.load) return nullptr;
-    FILE *f = std::fopen (path.c_str (), "rb");
-    if (!f) return nullptr;
-    Tamba *t = entries_.load (f);
-    std::fclose (f);
-    return t;
-}
-
-TambaAnimation *Module::load_animation_file (const std::string &path) const
-{
-    if (!entries_.load_animation) return nullptr;
-    FILE *f = std::fopen (path.c_str (), "rb");
-    if (!f) return nullptr;
-    TambaAnimation *a = entries_.load_animation (f);
-    std::fclose (f);
-    return a;
-}
-
-Progressive::Progressive (Progressive &&other) noexcept
-    : image (other.image), increments_ok (other.increments_ok), prepared (other.prepared),
-      updates (other.updates), updates_in_bounds (other.updates_in_bounds),
-      frames (std::move (other.frames)), animation_done (other.animation_done),
-      protocol_error (std::move (other.protocol_error))
-{
-    other.image = nullptr;
-    other.frames.clear ();
-}
-
-Progressive::~Progressive ()
-{
-    for (TambaFrame *f : frames) {
-        if (f->tamba) tamba_unref (f->tamba);
-        g_free (f);
-    }
-    if (image) tamba_unref (image);
-}
-
-namespace {
-
-void on_prepare (Tamba *image, gpointer data)
-{
-    auto *p = static_cast<Progressive *> (data);
-    p->prepared++;
-    if (!image) {
-        p->protocol_error = "prepare without an image";
-        return;
-    }
-    // The library takes a reference at prepare; a frame handed over later uses it.
-    if (p->image) tamba_unref (p->image);
-    p->image = tamba_ref (image);
-}
-
-void on_update (Tamba *image, guint x, guint y, guint w, guint h, gpointer data)
-{
-    auto *p = static_cast<Progressive *> (data);
-    p->updates++;
-    if (!p->prepared) p->protocol_error = "update before prepare";
-    if (image && (guint64 (x) + w > guint64 (image->width) || guint64 (y) + h > guint64 (image->height)))
-        p->updates_in_bounds = false;
-}
-
-void on_frame_done (TambaFrame *frame, gpointer data)
-{
-    auto *p = static_cast<Progressive *> (data);
-    if (!frame) {
-        p->protocol_error = "frame done without a frame";
-        return;
-    }
-    // The frame owns the reference taken at prepare.
-    if (frame->tamba && frame->tamba == p->image) p->image = nullptr;
-    else if (frame->tamba) tamba_ref (frame->tamba);
-    p->frames.push_back (frame);
-}
-
-void on_animation_done (Tamba *, gpointer data)
-{
-    static_cast<Progressive *> (data)->animation_done++;
+    std::ostringstream os;
+    os << "pixel (" << x << "," << y << ") is " << got[0] << "," << got[1] << "," << got[2] << ","
+       << got[3] << ", reference " << want[0] << "," << want[1] << "," << want[2] << "," << want[3];
+    return os.str ();
 }
 
 }  // namespace
 
-Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
-                            size_t piece_size)
+std::vector<CorpusEntry> corpus_entries (const std::string &format)
 {
-    return load_in_pieces (module, bytes, std::vector<size_t> {piece_size});
+    std::vector<CorpusEntry> out;
+    const std::string dir = corpus_dir ();
+    if (dir.empty ()) return out;
+    for (const auto &r : rows_of ("index.tsv"))
+        if (r.size () >= 4 && (format.empty () || r[1] == format))
+            out.push_back ({dir + "/" + r[0], r[0], r[1], r[2], r[3] == "-" ? "" : dir + "/" + r[3],
+                            r.size () > 4 ? r[4] : ""});
+    return out;
 }
 
-Progressive load_in_pieces (const Module &module, const std::vector<std::uint8_t> &bytes,
-                            const std::vector<size_t> &piece_sizes)
+std::optional<CorpusEntry> corpus_entry (const std::string &rel)
 {
-    Progressive p;
-    const auto &m = module.entries ();
-    if (!m.begin_load || !m.load_increment || !m.stop_load) {
-        p.increments_ok = false;
-        p.protocol_error = "module has no progressive entries";
-        return p;
+    for (auto &e : corpus_entries ())
+        if (e.rel == rel) return e;
+    return std::nullopt;
+}
+
+std::string pixel_hash (const Reference &pam)
+{
+    GChecksum *sum = g_checksum_new (G_CHECKSUM_SHA256);
+    const std::string header = std::to_string (pam.width) + " " + std::to_string (pam.height) + " "
+                               + std::to_string (pam.depth) + "\n";
+    g_checksum_update (sum, reinterpret_cast<const guchar *> (header.data ()), gssize (header.size ()));
+    std::vector<std::uint8_t> samples = pam.samples;
+    if (pam.depth == 4)
+        for (size_t i = 0; i + 3 < samples.size (); i += 4)
+            if (samples[i + 3] == 0) samples[i] = samples[i + 1] = samples[i + 2] = 0;
+    g_checksum_update (sum, samples.data (), gssize (samples.size ()));
+    std::string hex = g_checksum_get_string (sum);
+    g_checksum_free (sum);
+    return hex;
+}
+
+std::optional<Reference> read_reference (const std::string &ref_path)
+{
+    if (ref_path.empty ()) return std::nullopt;
+    const auto listed = listed_hashes ().find (ref_path);
+    const bool is_listed = listed != listed_hashes ().end ();
+    const std::string png = ref_path.ends_with (".pam")
+                                ? ref_path.substr (0, ref_path.size () - 4) + ".png" : "";
+    if (std::ifstream (ref_path)) return read_pam (ref_path);
+    if (!png.empty () && std::ifstream (png)) {
+        // The PNG stands in for the PAM, so it must give back exactly the hashed samples.
+        auto ref = read_png (png);
+        if (ref && is_listed && pixel_hash (*ref) != listed->second.sha256) return std::nullopt;
+        return ref;
     }
-    gpointer context = m.begin_load (on_prepare, on_update, on_frame_done, on_animation_done, &p);
-    if (!context) {
-        p.increments_ok = false;
-        return p;
-    }
-    // Each piece is copied into a buffer of exactly its size, so the sanitizer build catches a
-    // module that reads past what it was given.
-    size_t turn = 0;
-    for (size_t off = 0, n = 0; off < bytes.size (); off += n) {
-        const size_t wanted = piece_sizes.empty () ? bytes.size ()
-                                                   : piece_sizes[turn++ % piece_sizes.size ()];
-        n = std::min (std::max<size_t> (wanted, 1), bytes.size () - off);
-        std::vector<guchar> piece (bytes.begin () + long (off), bytes.begin () + long (off + n));
-        if (!m.load_increment (context, piece.data (), guint (n))) {
-            p.increments_ok = false;
-            break;
+    if (is_listed) return listed->second;
+    return std::nullopt;
+}
+
+std::string compare_with_ref (const Tamba *image, const Reference &ref, int tolerance, int *max_diff)
+{
+    if (max_diff) *max_diff = 0;
+    if (!image) return "no image";
+    if (image->width != ref.width || image->height != ref.height)
+        return "size " + std::to_string (image->width) + "x" + std::to_string (image->height)
+               + ", reference " + std::to_string (ref.width) + "x" + std::to_string (ref.height);
+    if (ref.depth == 4 && !image->has_alpha) return "reference has alpha, image has none";
+    if (!ref.has_pixels () && tolerance > 0)
+        return "only the hash of the reference is known; a tolerance needs its pixels";
+    // The image in the reference's layout, compared sample by sample or through the hash.
+    Reference got {ref.width, ref.height, ref.depth, {}, ""};
+    int worst = 0;
+    std::string first;
+    for (int y = 0; y < ref.height; ++y)
+        for (int x = 0; x < ref.width; ++x) {
+            const guchar *p = image->pixels + size_t (y) * size_t (image->rowstride)
+                              + size_t (x) * size_t (image->n_channels);
+            const int alpha = image->n_channels == 4 ? p[3] : 255;
+            if (ref.depth == 3 && alpha != 255 && first.empty ())
+                first = "pixel (" + std::to_string (x) + "," + std::to_string (y) + ") has alpha "
+                        + std::to_string (alpha) + ", the reference is opaque";
+            got.samples.insert (got.samples.end (), p, p + 3);
+            if (ref.depth == 4) got.samples.push_back (guchar (alpha));
+            if (!ref.has_pixels ()) continue;
+            const std::uint8_t *q = &ref.samples[(size_t (y) * size_t (ref.width) + size_t (x)) * size_t (ref.depth)];
+            const int a[4] = {p[0], p[1], p[2], alpha}, b[4] = {q[0], q[1], q[2], ref.depth == 4 ? q[3] : 255};
+            int d = std::abs (a[3] - b[3]);
+            if (a[3] != 0 || b[3] != 0)
+                for (int c = 0; c < 3; ++c) d = std::max (d, std::abs (a[c] - b[c]));
+            worst = std::max (worst, d);
+            if (d > tolerance && first.empty ()) first = describe (x, y, a, b);
         }
-    }
-    m.stop_load (context);
-    return p;
-}
-
-void free_animation (TambaAnimation *animation)
-{
-    if (!animation) return;
-    for (GList *l = animation->frames; l; l = l->next) {
-        auto *f = static_cast<TambaFrame *> (l->data);
-        if (f->tamba) tamba_unref (f->tamba);
-        g_free (f);
-    }
-    g_list_free (animation->frames);
-    g_free (animation);
+    if (max_diff) *max_diff = worst;
+    if (!first.empty () || ref.has_pixels ()) return first;
+    const std::string hash = pixel_hash (got);
+    return hash == ref.sha256 ? "" : "pixels differ from the reference (SHA-256 " + hash + ")";
 }
 
 }  // namespace tamba::test

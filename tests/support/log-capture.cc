@@ -1,28 +1,16 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "log-capture.h"
 
-
 namespace tamba::test {
 
-LogCapture::LogCapture (const char *domain)
-    : domain_ (domain ? domain : ""), has_domain_ (domain != nullptr)
+LogCapture::LogCapture (const char *domain) : domain_ (domain)
 {
-    id_ = g_log_set_handler (has_domain_ ? domain_.c_str () : nullptr,
-                             GLogLevelFlags (G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL
-                                             | G_LOG_FLAG_RECURSION),
-                             &LogCapture::handler, this);
-}
-
-LogCapture::~LogCapture ()
-{
-    g_log_remove_handler (has_domain_ ? domain_.c_str () : nullptr, id_);
-}
-
-void LogCapture::handler (const gchar *, GLogLevelFlags level, const gchar *message,
-                          gpointer self)
-{
-    static_cast<LogCapture *> (self)->messages_.push_back (
-        {GLogLevelFlags (level & G_LOG_LEVEL_MASK), message ? message : ""});
+    id_ = g_log_set_handler (domain, GLogLevelFlags (G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION),
+                             [] (const gchar *, GLogLevelFlags level, const gchar *message, gpointer self) {
+                                 static_cast<LogCapture *> (self)->messages_.push_back (
+                                     {GLogLevelFlags (level & G_LOG_LEVEL_MASK), message ? message : ""});
+                             },
+                             this);
 }
 
 std::vector<std::string> LogCapture::criticals () const
@@ -41,17 +29,22 @@ std::vector<std::string> LogCapture::warnings () const
     return out;
 }
 
+bool LogCapture::warned (const std::string &reason) const
+{
+    for (const auto &w : warnings ())
+        if (w.find (reason) != std::string::npos) return true;
+    return false;
+}
+
 std::string precondition_expression (const std::string &message)
 {
     // "file F: line N (FUNC): assertion `EXPR' failed."
-    static const std::string head = "file ", open = "): assertion `", tail = "' failed.";
+    static const std::string open = "): assertion `", tail = "' failed.";
     const size_t start = message.find (open);
-    if (message.compare (0, head.size (), head) != 0 || start == std::string::npos
-        || message.find (": line ") == std::string::npos || message.size () < start + open.size () + tail.size ()
-        || message.compare (message.size () - tail.size (), tail.size (), tail) != 0)
+    if (!message.starts_with ("file ") || start == std::string::npos || message.find (": line ") == std::string::npos
+        || !message.ends_with (tail) || message.size () < start + open.size () + tail.size ())
         return "";
-    const size_t from = start + open.size ();
-    return message.substr (from, message.size () - tail.size () - from);
+    return message.substr (start + open.size (), message.size () - tail.size () - start - open.size ());
 }
 
 }  // namespace tamba::test

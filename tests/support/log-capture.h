@@ -20,23 +20,21 @@ class LogCapture {
 public:
     // domain nullptr captures the library's own (domain-less) messages.
     explicit LogCapture (const char *domain = nullptr);
-    ~LogCapture ();
+    ~LogCapture () { g_log_remove_handler (domain_, id_); }
     LogCapture (const LogCapture &) = delete;
     LogCapture &operator= (const LogCapture &) = delete;
 
     const std::vector<LogMessage> &messages () const { return messages_; }
     void clear () { messages_.clear (); }
-
     // The expression texts of the precondition failures, in order.
     std::vector<std::string> criticals () const;
     // The texts of the warnings, in order.
     std::vector<std::string> warnings () const;
+    // Whether a warning holds reason: the text after a module's "FORMAT: " prefix, or any part.
+    bool warned (const std::string &reason) const;
 
 private:
-    static void handler (const gchar *domain, GLogLevelFlags level, const gchar *message,
-                         gpointer self);
-    std::string domain_;
-    bool has_domain_;
+    const gchar *domain_;
     guint id_;
     std::vector<LogMessage> messages_;
 };

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "corpus.h"
-#include "gif-writer.h"
+#include "modules.h"
+#include "image-writers.h"
 #include "look.h"
 #include "pixel-reference.h"
 #include "run-program.h"
@@ -166,29 +166,6 @@ TEST_F (ViewSnapshot, AnimationFramesFollowTheirActions)
         const Image expected (tamba::view::view_image (want.get (), kW, kH));
         const Image got = snapshot (in, {"--after", std::to_string (c.after)});
         EXPECT_EQ (tamba::test::compare_images (got.get (), expected.get ()), "");
-    }
-}
-
-TEST (ViewErrors, OneLineAndExitStatus)
-{
-    const struct {
-        const char *name;
-        std::vector<std::string> args;
-        bool display;
-        int status;
-        std::string message;
-    } cases[] = {
-        {"no display", {"any.png"}, false, 1, "tamba-view: cannot open display"},
-        {"unloadable file", {"/nonexistent/a.png"}, true, 1, "tamba-view: /nonexistent/a.png: "},
-        {"no file", {}, false, 2, "no file given"},
-    };
-    tamba::test::XvfbServer server ("24");
-    for (const auto &c : cases) {
-        SCOPED_TRACE (c.name);
-        const auto r = run_view (c.args, c.display ? server.display () : "");
-        EXPECT_EQ (r.status, c.status);
-        EXPECT_NE (r.err.find (c.message), std::string::npos) << r.err;
-        EXPECT_EQ (std::count (r.err.begin (), r.err.end (), '\n'), 1) << r.err;
     }
 }
 

@@ -81,29 +81,4 @@ INSTANTIATE_TEST_SUITE_P (Each, Samples, ::testing::ValuesIn (kSamples),
                               return name;
                           });
 
-// The animation shows every frame action, places its frames inside the screen and has
-// transparency in the scene itself.
-TEST (SampleAnimation, UsesEveryFrameActionWithinTheScreen)
-{
-    TambaAnimation *animation = tamba_animation_new_from_file (path_of ("bounce.gif").c_str ());
-    ASSERT_NE (animation, nullptr);
-    std::set<TambaFrameAction> actions;
-    for (GList *l = tamba_animation_get_frames (animation); l; l = l->next) {
-        auto *frame = static_cast<TambaFrame *> (l->data);
-        const Tamba *image = tamba_frame_get_tamba (frame);
-        actions.insert (tamba_frame_get_action (frame));
-        EXPECT_GT (tamba_frame_get_delay_time (frame), 0);
-        EXPECT_LE (tamba_frame_get_x_offset (frame) + tamba_get_width (image),
-                   tamba_animation_get_width (animation));
-        EXPECT_LE (tamba_frame_get_y_offset (frame) + tamba_get_height (image),
-                   tamba_animation_get_height (animation));
-        ASSERT_TRUE (tamba_get_has_alpha (image));
-    }
-    EXPECT_EQ (actions, (std::set<TambaFrameAction> {TAMBA_FRAME_RETAIN, TAMBA_FRAME_DISPOSE,
-                                                     TAMBA_FRAME_REVERT}));
-    auto *first = static_cast<TambaFrame *> (tamba_animation_get_frames (animation)->data);
-    EXPECT_GT (count_alpha (tamba_frame_get_tamba (first)).clear, 0);
-    tamba_animation_unref (animation);
-}
-
 }  // namespace

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: LGPL-2.1-or-later
+// Test images made in memory, so that tests build exactly the file they need instead of keeping
+// it in the tree: GIF (with a real LZW encoder), BMP and ICO by hand, PNG, JPEG and TIFF through
+// their libraries. Shared by the tests and the benchmarks.
+#ifndef TAMBA_TESTS_IMAGE_WRITERS_H
+#define TAMBA_TESTS_IMAGE_WRITERS_H
+
+#include <cstdint>
+#include <vector>
+
+namespace tamba::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Appends an integer in little- or big-endian order.
+void put_le (Bytes &b, std::uint32_t v, int n);
+void put_be (Bytes &b, std::uint32_t v, int n);
+
+// One image of a GIF file and the graphic control extension before it.
+struct GifImage {
+    int x = 0, y = 0, width = 1, height = 1;
+    Bytes indices;            // row by row, in display order
+    bool interlaced = false;
+    bool control = true;      // write a graphic control extension
+    int transparent = -1;
+    int delay = 0;
+    int disposal = 0;
+    Bytes local_table;        // RGB triples; empty for none
+    int min_code_size = 2;
+    Bytes raw_data;           // when set, written instead of the encoded indices
+};
+
+// Packs (code, width) pairs LSB first and splits them into data sub-blocks.
+class CodeWriter {
+public:
+    void put (int code, int width);
+    Bytes blocks ();  // sub-blocks of at most 255 bytes and the terminating empty block
+
+private:
+    Bytes bytes_;
+    std::uint32_t acc_ = 0;
+    int n_ = 0;
+};
+
+// How the LZW encoder goes on once all 4096 codes are in use.
+enum class FullTable {
+    Keep,   // keeps the full table and emits no clear code, as some encoders do
+    Clear,  // emits a clear code and starts a new table, as most encoders do
+};
+
+// A GIF89a file; global_table holds RGB triples (a power of two of them, or none).
+Bytes make_gif (int screen_width, int screen_height, const Bytes &global_table,
+                const std::vector<GifImage> &images, bool trailer = true,
+                FullTable full = FullTable::Keep);
+
+// A BMP (or, without the file header, the bitmap of an ICO entry): the header of header_size
+// bytes (12, 40 or larger), the masks after a 40-byte header, palette_colours entries of
+// palette_colour (i), then data as stored.
+struct BmpLayout {
+    int width = 4, height = 2, bpp = 24;
+    int header_size = 40;
+    std::uint32_t compression = 0;
+    std::vector<std::uint32_t> masks;
+    int palette_colours = 0;
+};
+Bytes palette_colour (int i);  // R, G, B
+Bytes write_bmp (const BmpLayout &layout, const Bytes &data, bool file_header = true);
+
+// An ICO (type 1) or CUR (type 2) file of entries: directory size, depth and the entry's data.
+struct IcoEntry {
+    int width, height, bpp;
+    Bytes data;
+};
+Bytes write_ico (const std::vector<IcoEntry> &entries, int type = 1);
+
+// 8-bit RGB or RGBA samples, rows packed, as a PNG.
+Bytes write_png (int width, int height, bool alpha, const Bytes &samples);
+
+// A smooth RGB gradient (grey when grey) as a JPEG at quality 95, sequential or progressive,
+// with every component sampled at full resolution.
+Bytes write_jpeg (int width, int height, bool progressive, bool grey = false);
+// The gradient the JPEG writer encodes, at (x, y): R, G, B.
+Bytes jpeg_source (int width, int height, int x, int y);
+
+// An 8-bit RGB TIFF of width x height in LZW strips whose first rows_written rows are written
+// (all when negative); private_tag adds a tag no reader knows.
+Bytes write_tiff (int width, int height, int rows_written = -1, bool private_tag = false);
+
+}  // namespace tamba::test
+
+#endif

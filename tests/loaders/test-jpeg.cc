@@ -24,9 +24,9 @@ INSTANTIATE_TEST_SUITE_P (
     Jpeg, Refused,
     ::testing::Values (
         Refusal {"over_pixel_limit", "jpeg", with_frame_size (write_jpeg (kWidth, kHeight, false), 30000, 30000),
-                 "larger than the supported"},
+                 "is outside the supported range"},
         Refusal {"over_pixel_limit_progressive", "jpeg",
-                 with_frame_size (write_jpeg (kWidth, kHeight, true), 20000, 20000), "larger than the supported"},
+                 with_frame_size (write_jpeg (kWidth, kHeight, true), 20000, 20000), "is outside the supported range"},
         Refusal {"no_frame", "jpeg", Bytes {0xFF, 0xD8, 0xFF, 0xD9}, ""},
         Refusal {"header_cut", "jpeg", Bytes {0xFF, 0xD8, 0xFF, 0xE0, 0x00}, "ends before the image header"},
         Refusal {"zero_width", "jpeg", with_frame_size (write_jpeg (kWidth, kHeight, false, true), 0, 8), ""}),

@@ -48,7 +48,7 @@ Bytes truncated_png ()
 INSTANTIATE_TEST_SUITE_P (
     Png, Refused,
     ::testing::Values (
-        Refusal {"over_pixel_limit", "png", png_of (20000, 20000, 0), "larger than the supported"},
+        Refusal {"over_pixel_limit", "png", png_of (20000, 20000, 0), "is outside the supported range"},
         Refusal {"over_side_limit", "png", png_of ((1u << 24) + 1, 1, 0), "exceeds user limit"},
         Refusal {"truncated", "png", truncated_png (), "the image data is incomplete"},
         Refusal {"short_image_data", "png", png_of (8, 8, 4), "incomplete"},

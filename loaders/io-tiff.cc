@@ -273,9 +273,25 @@ Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool
                                 int (rowstride), free_pixels, nullptr);
 }
 
+// A strip or tile with no bytes, or whose bytes start past the end of the file, has no data;
+// libtiff would leave it black and report success, so a few hundred bytes could claim (and
+// cost) a gigabyte of pixels. Checked before anything image-sized is allocated.
+bool data_present (TIFF *tif, toff_t file_size, char (&reason)[1024])
+{
+    const uint32_t n = TIFFIsTiled (tif) ? TIFFNumberOfTiles (tif) : TIFFNumberOfStrips (tif);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint64_t count = TIFFGetStrileByteCount (tif, i);
+        if (count == 0 || TIFFGetStrileOffset (tif, i) >= file_size) {
+            g_snprintf (reason, sizeof reason, "the data of %s %u is missing", TIFFIsTiled (tif) ? "tile" : "strip", i);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Decodes the first directory of an opened TIFF and closes it; NULL (with one warning) on
 // failure, including a failed open (tif NULL).
-Tamba *read_first_directory (TIFF *tif, const Messages &messages)
+Tamba *read_first_directory (TIFF *tif, toff_t file_size, const Messages &messages)
 {
     if (!tif) {
         warn (kFormat, "%s", messages.first_error[0] ? messages.first_error : "not a readable TIFF file");
@@ -291,7 +307,8 @@ Tamba *read_first_directory (TIFF *tif, const Messages &messages)
     const bool size_ok = check_size (kFormat, width, height);
     if (!size_ok) {
         // warned
-    } else if (TIFFRGBAImageOK (tif, reason) && TIFFRGBAImageBegin (&img, tif, 0, reason)) {
+    } else if (data_present (tif, file_size, reason) && TIFFRGBAImageOK (tif, reason)
+               && TIFFRGBAImageBegin (&img, tif, 0, reason)) {
         img.req_orientation = ORIENTATION_TOPLEFT;
         install_exact_packers (img);
         const bool alpha = img.alpha != 0;
@@ -350,7 +367,7 @@ public:
         Messages messages;
         Tamba *image = read_first_directory (
             open_memory_tiff (sink_.progressive () ? "TIFF data" : "TIFF file", file, messages),
-            messages);
+            file.size, messages);
         if (!image) return nullptr;
         sink_.prepared (image);
         sink_.rows_done (image, 0, image->height);

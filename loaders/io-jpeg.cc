@@ -9,6 +9,12 @@
 // shown and the rest of the image is still decoded (grey where no data came), never left
 // uninitialised.
 //
+// libjpeg decodes damaged data differently depending on how much input it holds at a time (its
+// fast and slow Huffman paths), and its arithmetic decoder cannot suspend at all. So every byte
+// is kept: arithmetic-coded files are decoded once all of them are here, and a decode on which
+// libjpeg warned is done again at the end from all the bytes at once. Whatever the pieces, the
+// final pixels are those of one decode of the whole data.
+//
 // Loading at a size lets libjpeg scale the DCT by 1/2, 1/4 or 1/8, which skips most of the
 // inverse transform, upsampling and colour conversion; the library finishes with its engine.
 #include <cstdio>
@@ -34,14 +40,15 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool warned;  // libjpeg met damaged data and went on
 };
 
-// Source bytes that have arrived but that libjpeg has not consumed yet.
+// Every byte that has arrived; libjpeg reads from the first it has not consumed.
 struct SourceManager {
     jpeg_source_mgr pub;
-    std::vector<JOCTET> pending;  // what next_input_byte points into
-    size_t skip = 0;              // bytes still to drop once they arrive
-    bool at_end = false;          // no more bytes will come
+    std::vector<JOCTET> bytes;  // what next_input_byte points into
+    size_t skip = 0;            // bytes still to drop once they arrive
+    bool at_end = false;        // no more bytes will come
 };
 
 class JpegDecoder final : public Decoder {
@@ -69,16 +76,22 @@ public:
     }
 
 private:
-    enum class Stage { kHeader, kStart, kRows, kDone, kFailed };
+    // kWhole: the header is read and the image prepared; the rest waits for all the data.
+    enum class Stage { kHeader, kWhole, kStart, kRows, kDone, kFailed };
 
     static void on_error_exit (j_common_ptr cinfo);
-    static void on_message (j_common_ptr, int) {}
+    static void on_message (j_common_ptr cinfo, int level)
+    {
+        if (level < 0) reinterpret_cast<ErrorManager *> (cinfo->err)->warned = true;
+    }
     static void on_init_source (j_decompress_ptr) {}
     static boolean on_fill_input (j_decompress_ptr cinfo);
     static void on_skip_input (j_decompress_ptr cinfo, long count);
     static void on_term_source (j_decompress_ptr) {}
 
     bool run () noexcept;
+    bool decode_all_at_once () noexcept;
+    void create () noexcept;
     void step ();
     void begin_image ();
     void choose_scale ();
@@ -146,22 +159,35 @@ void JpegDecoder::on_skip_input (j_decompress_ptr cinfo, long count)
 
 bool JpegDecoder::start () noexcept
 {
-    cinfo_.err = jpeg_std_error (&error_.pub);
-    error_.pub.error_exit = on_error_exit;
-    error_.pub.emit_message = on_message;
     if (setjmp (error_.jump)) {
         fail (error_.message);
         return false;
     }
+    create ();
+    return true;
+}
+
+// A new decompressor reading from the first byte kept. Called under a setjmp.
+void JpegDecoder::create () noexcept
+{
+    if (created_) jpeg_destroy_decompress (&cinfo_);
+    created_ = false;
+    cinfo_ = {};
+    cinfo_.err = jpeg_std_error (&error_.pub);
+    error_.pub.error_exit = on_error_exit;
+    error_.pub.emit_message = on_message;
+    error_.warned = false;
     jpeg_create_decompress (&cinfo_);
     created_ = true;
+    source_.pub.next_input_byte = source_.bytes.data ();
+    source_.pub.bytes_in_buffer = source_.bytes.size ();
+    source_.skip = 0;
     source_.pub.init_source = on_init_source;
     source_.pub.fill_input_buffer = on_fill_input;
     source_.pub.skip_input_data = on_skip_input;
     source_.pub.resync_to_restart = jpeg_resync_to_restart;
     source_.pub.term_source = on_term_source;
     cinfo_.src = &source_.pub;
-    return true;
 }
 
 void JpegDecoder::fail (const char *reason) noexcept
@@ -188,32 +214,33 @@ bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
 {
     if (stage_ == Stage::kFailed) return false;
     if (stage_ == Stage::kDone) return true;
+    std::vector<JOCTET> &bytes = source_.bytes;
+    size_t next = bytes.size () - source_.pub.bytes_in_buffer;
     try {
-        // Keep only what libjpeg has not consumed, then add the new bytes after it.
-        std::vector<JOCTET> &pending = source_.pending;
-        const size_t unread = source_.pub.bytes_in_buffer;
-        if (unread < pending.size ())
-            pending.erase (pending.begin (), pending.end () - long (unread));
-        const size_t skipped = std::min (source_.skip, size);
-        source_.skip -= skipped;
-        pending.insert (pending.end (), data + skipped, data + size);
+        bytes.insert (bytes.end (), data, data + size);
     } catch (const std::bad_alloc &) {
         fail (kNoMemory);
         return false;
     }
-    source_.pub.next_input_byte = source_.pending.data ();
-    source_.pub.bytes_in_buffer = source_.pending.size ();
-    return run ();
+    const size_t skipped = std::min (source_.skip, size);
+    source_.skip -= skipped;
+    next += skipped;
+    source_.pub.next_input_byte = bytes.data () + next;
+    source_.pub.bytes_in_buffer = bytes.size () - next;
+    return stage_ == Stage::kWhole || run ();
 }
 
 Tamba *JpegDecoder::finish () noexcept
 {
     if (stage_ == Stage::kHeader) {
         fail ("the file ends before the image header");
+    } else if (stage_ == Stage::kWhole) {
+        decode_all_at_once ();
     } else if (stage_ != Stage::kDone && stage_ != Stage::kFailed) {
         source_.at_end = true;
         run ();
     }
+    if (stage_ == Stage::kDone && error_.warned) decode_all_at_once ();
     if (stage_ != Stage::kDone) return nullptr;
     Tamba *image = image_;
     image_ = nullptr;
@@ -236,13 +263,30 @@ bool JpegDecoder::run () noexcept
     return true;
 }
 
+// Decodes the kept bytes again from the start, with all of them in libjpeg's buffer and no
+// suspension, into the image already prepared.
+bool JpegDecoder::decode_all_at_once () noexcept
+{
+    source_.at_end = true;
+    stage_ = Stage::kHeader;
+    if (setjmp (error_.jump)) {
+        fail (error_.message);
+        return false;
+    }
+    create ();
+    return run () && stage_ == Stage::kDone;
+}
+
 void JpegDecoder::step ()
 {
     switch (stage_) {
     case Stage::kHeader:
         if (jpeg_read_header (&cinfo_, TRUE) == JPEG_SUSPENDED) return;
         begin_image ();
-        stage_ = Stage::kStart;
+        // libjpeg's arithmetic decoder cannot suspend; those files wait for all their data.
+        stage_ = cinfo_.arith_code && !source_.at_end ? Stage::kWhole : Stage::kStart;
+        return;
+    case Stage::kWhole:
         return;
     case Stage::kStart:
         if (!jpeg_start_decompress (&cinfo_)) return;
@@ -279,6 +323,12 @@ void JpegDecoder::begin_image ()
         break;
     }
     choose_scale ();
+    // Decoding again reuses the image already handed out.
+    if (image_) {
+        if (image_->width != int (cinfo_.output_width) || image_->height != int (cinfo_.output_height))
+            stop_with ("the image changed size when decoded again");
+        return;
+    }
     bool have_rows = true;
     try {
         if (cmyk_) cmyk_rows_.resize (size_t (cinfo_.output_width) * 4 * kRowsPerRead);

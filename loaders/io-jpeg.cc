@@ -213,7 +213,8 @@ void JpegDecoder::fill_missing_rows () noexcept
 bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
 {
     if (stage_ == Stage::kFailed) return false;
-    if (stage_ == Stage::kDone) return true;
+    // Bytes after a clean decode are not needed; after a warning they are, for decoding again.
+    if (stage_ == Stage::kDone && !error_.warned) return true;
     std::vector<JOCTET> &bytes = source_.bytes;
     size_t next = bytes.size () - source_.pub.bytes_in_buffer;
     try {
@@ -227,7 +228,7 @@ bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
     next += skipped;
     source_.pub.next_input_byte = bytes.data () + next;
     source_.pub.bytes_in_buffer = bytes.size () - next;
-    return stage_ == Stage::kWhole || run ();
+    return stage_ == Stage::kWhole || stage_ == Stage::kDone || run ();
 }
 
 Tamba *JpegDecoder::finish () noexcept

@@ -126,6 +126,14 @@ extern "C" void tamba_composite_color (const Tamba *src, Tamba *dest, int dest_x
                             overall_alpha, check_x, check_y, check_size, color1, color2);
 }
 
+// The new destination, or NULL (dropping it) when the engine ran out of memory before writing it.
+static Tamba *handed_out (Tamba *dest)
+{
+    if (!pixops_out_of_memory) return dest;
+    tamba_unref (dest);
+    return nullptr;
+}
+
 extern "C" Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest_height,
                                       GdkInterpType interp_type)
 {
@@ -138,10 +146,11 @@ extern "C" Tamba *tamba_scale_simple (const Tamba *src, int dest_width, int dest
         return nullptr;
     Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
     if (!dest) return nullptr;
+    pixops_out_of_memory = false;
     tamba_scale (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,
                  double (dest_width) / src->width, double (dest_height) / src->height,
                  interp_type);
-    return dest;
+    return handed_out (dest);
 }
 
 extern "C" Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width,
@@ -160,8 +169,9 @@ extern "C" Tamba *tamba_composite_color_simple (const Tamba *src, int dest_width
         return nullptr;
     Tamba *dest = tamba_new (GDK_COLORSPACE_RGB, src->has_alpha, 8, dest_width, dest_height);
     if (!dest) return nullptr;
+    pixops_out_of_memory = false;
     tamba_composite_color (src, dest, 0, 0, dest_width, dest_height, 0.0, 0.0,
                            double (dest_width) / src->width, double (dest_height) / src->height,
                            interp_type, overall_alpha, 0, 0, check_size, color1, color2);
-    return dest;
+    return handed_out (dest);
 }

@@ -141,6 +141,10 @@ struct PixopsPass {
 bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pass,
                         int interp_type, int overall_alpha);
 
+// Set by an entry point of this thread that ran out of memory and left the destination as it
+// was (after a warning); callers that hand out the destination clear it before and check after.
+extern thread_local bool pixops_out_of_memory;
+
 // The driver: walks the rectangle row by row with the filter and kernels.
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
                      PixopsPixelFunc pixel_func);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "pixops/pixops-fixed.h"
 #include "pixops/pixops-private.h"
@@ -197,6 +198,7 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
         if (!reduced) {
             g_warning ("Not enough memory to reduce a %dx%d source", pass.src_width,
                        pass.src_height);
+            pixops_out_of_memory = true;
             return;
         }
         pass.src_buf = reduced.get ();
@@ -212,7 +214,14 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
         pass.render_y0 * y_step, y_step,
         std::max<std::int64_t> (0, std::int64_t (pass.render_y1) - pass.render_y0)};
     PixopsFilter filter{};
-    kind.build (&filter, pass.scale_x, pass.scale_y, opacity, &reach);
+    try {
+        kind.build (&filter, pass.scale_x, pass.scale_y, opacity, &reach);
+    } catch (const std::bad_alloc &) {
+        g_warning ("Not enough memory for a %dx%d filter", filter.n_x, filter.n_y);
+        g_free (filter.weights);
+        pixops_out_of_memory = true;
+        return;
+    }
     const PixopsKernels k = select_kernels (op, filter.n_x, filter.n_y, pass.dest_channels,
                                             pass.dest_has_alpha, pass.src_channels,
                                             pass.src_has_alpha);
@@ -251,6 +260,8 @@ void composite_entry (const char *function, PixopsOp op, PixopsPass pass, int in
 }
 
 }  // namespace
+
+thread_local bool pixops_out_of_memory = false;
 
 bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pass,
                         int interp_type, int overall_alpha)

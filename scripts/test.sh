@@ -4,11 +4,23 @@
 # with it switched off) and runs the whole suite.
 #   scripts/test.sh             the release build (build/)
 #   scripts/test.sh --sanitize  the same suite under AddressSanitizer and UBSan (build-asan/)
+#   scripts/test.sh --threads   the concurrency test under ThreadSanitizer (build-tsan/; only the
+#                               library and that test are built)
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh --tests
 
 mode=${1:-}
+if [ "$mode" = "--threads" ]; then
+  flags="-fsanitize=thread -g -O1"
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBA_BUILD_TESTS=ON \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+  cmake --build build-tsan -j "$(nproc)" --target test-scale-interface
+  TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/engine/test-scale-interface \
+    --gtest_filter='Concurrency.*'
+  exit
+fi
 if [ "$mode" = "--sanitize" ]; then
   dir=build-asan
   flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"

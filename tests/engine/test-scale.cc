@@ -5,7 +5,9 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log-capture.h"
@@ -189,6 +191,41 @@ TEST (CopyArea, CopiesAndChecksBothRectangles)
         EXPECT_EQ (log.criticals (), Strings{c.message});
     }
     EXPECT_EQ (all_bytes (dest.get ()), before);
+}
+
+// The engine keeps no state: four threads scaling and compositing from shared sources into
+// their own destinations give the bytes of the same calls made one after another.
+TEST (Concurrency, ThreadsGiveTheSerialBytes)
+{
+    const Image sources[] = {make (37, 29, true, 3), make (64, 48, false, 4)};
+    constexpr int kCalls = 96, kThreads = 4;
+    const auto run = [&] (int call, Tamba *dest) {
+        std::mt19937 rng {unsigned (call)};
+        const Tamba *src = sources[call % 2].get ();
+        const double sx = 0.2 + (rng () % 40) / 10.0, sy = 0.2 + (rng () % 40) / 10.0;
+        const auto interp = GdkInterpType (rng () % 4);
+        const int w = dest->width, h = dest->height;
+        switch (call % 3) {
+        case 0: tamba_scale (src, dest, 0, 0, w, h, -1.5, 0.25, sx, sy, interp); break;
+        case 1: tamba_composite (src, dest, 0, 0, w, h, 0, -2, sx, sy, interp, int (rng () % 256)); break;
+        default:
+            tamba_composite_color (src, dest, 0, 0, w, h, 1, 1, sx, sy, interp, 200, 3, 5, 8, 0x336699, 0xffcc00);
+        }
+    };
+    const auto dests = [&] {
+        std::vector<Image> d;
+        for (int i = 0; i < kCalls; ++i) d.push_back (make (23 + i % 17, 19 + i % 13, i % 4 != 0, i));
+        return d;
+    };
+    std::vector<Image> serial = dests (), parallel = dests ();
+    for (int i = 0; i < kCalls; ++i) run (i, serial[size_t (i)].get ());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back ([&, t] {
+            for (int i = t; i < kCalls; i += kThreads) run (i, parallel[size_t (i)].get ());
+        });
+    for (auto &t : threads) t.join ();
+    for (int i = 0; i < kCalls; ++i) EXPECT_EQ (all_bytes (serial[size_t (i)].get ()), all_bytes (parallel[size_t (i)].get ())) << i;
 }
 
 }  // namespace

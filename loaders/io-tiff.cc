@@ -275,14 +275,25 @@ Tamba *raster_to_image (guint32 *raster, int width, int height, bool alpha, bool
 
 // A strip or tile with no bytes, or whose bytes start past the end of the file, has no data;
 // libtiff would leave it black and report success, so a few hundred bytes could claim (and
-// cost) a gigabyte of pixels. Checked before anything image-sized is allocated.
-bool data_present (TIFF *tif, toff_t file_size, char (&reason)[1024])
+// cost) a gigabyte of pixels. And libtiff decodes a whole strip or tile into a buffer of its
+// own, whose size comes from header fields alone (samples per pixel among them): one larger than
+// twice the image itself (16-bit RGBA) is refused. Checked before anything image-sized is
+// allocated.
+bool layout_ok (TIFF *tif, uint32_t width, uint32_t height, toff_t file_size, char (&reason)[1024])
 {
-    const uint32_t n = TIFFIsTiled (tif) ? TIFFNumberOfTiles (tif) : TIFFNumberOfStrips (tif);
+    const bool tiled = TIFFIsTiled (tif);
+    const uint64_t piece = tiled ? TIFFTileSize64 (tif) : TIFFStripSize64 (tif);
+    const uint64_t image_bytes = uint64_t (width) * height * 4;
+    if (piece > std::max<uint64_t> (2 * image_bytes, uint64_t (64) << 20)) {
+        g_snprintf (reason, sizeof reason, "a %s of %" G_GUINT64_FORMAT " bytes is larger than the image allows",
+                    tiled ? "tile" : "strip", guint64 (piece));
+        return false;
+    }
+    const uint32_t n = tiled ? TIFFNumberOfTiles (tif) : TIFFNumberOfStrips (tif);
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t count = TIFFGetStrileByteCount (tif, i);
         if (count == 0 || TIFFGetStrileOffset (tif, i) >= file_size) {
-            g_snprintf (reason, sizeof reason, "the data of %s %u is missing", TIFFIsTiled (tif) ? "tile" : "strip", i);
+            g_snprintf (reason, sizeof reason, "the data of %s %u is missing", tiled ? "tile" : "strip", i);
             return false;
         }
     }
@@ -307,7 +318,7 @@ Tamba *read_first_directory (TIFF *tif, toff_t file_size, const Messages &messag
     const bool size_ok = check_size (kFormat, width, height);
     if (!size_ok) {
         // warned
-    } else if (data_present (tif, file_size, reason) && TIFFRGBAImageOK (tif, reason)
+    } else if (layout_ok (tif, width, height, file_size, reason) && TIFFRGBAImageOK (tif, reason)
                && TIFFRGBAImageBegin (&img, tif, 0, reason)) {
         img.req_orientation = ORIENTATION_TOPLEFT;
         install_exact_packers (img);

@@ -10,10 +10,13 @@
 // uninitialised.
 //
 // libjpeg decodes damaged data differently depending on how much input it holds at a time (its
-// fast and slow Huffman paths), and its arithmetic decoder cannot suspend at all. So every byte
-// is kept: arithmetic-coded files are decoded once all of them are here, and a decode on which
-// libjpeg warned is done again at the end from all the bytes at once. Whatever the pieces, the
-// final pixels are those of one decode of the whole data.
+// fast Huffman path, taken only with plenty of input, falls back to the slow one on anything
+// that looks like a marker, keeping coefficients it had decoded), and its arithmetic decoder
+// cannot suspend at all. So every byte is kept: arithmetic-coded files are decoded once all of
+// them are here, and a decode on which libjpeg warned, or whose data holds two 0xFF bytes in a
+// row (fill bytes, which the two paths read differently when a zero follows them), is done again
+// at the end from all the bytes at once. Whatever the pieces, the final pixels are those of one
+// decode of the whole data.
 //
 // Loading at a size lets libjpeg scale the DCT by 1/2, 1/4 or 1/8, which skips most of the
 // inverse transform, upsampling and colour conversion; the library finishes with its engine.
@@ -90,6 +93,7 @@ private:
     static void on_term_source (j_decompress_ptr) {}
 
     bool run () noexcept;
+    bool must_decode_again () const noexcept { return error_.warned || fill_bytes_seen_; }
     bool decode_all_at_once () noexcept;
     void create () noexcept;
     void step ();
@@ -117,6 +121,8 @@ private:
     SourceManager source_ {};
     bool created_ = false;
     bool quiet_ = false;
+    bool fill_bytes_seen_ = false;  // 0xFF 0xFF somewhere in the data
+    guchar last_byte_ = 0;          // of the previous piece
     Stage stage_ = Stage::kHeader;
     Tamba *image_ = nullptr;
     bool cmyk_ = false;
@@ -213,8 +219,15 @@ void JpegDecoder::fill_missing_rows () noexcept
 bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
 {
     if (stage_ == Stage::kFailed) return false;
-    // Bytes after a clean decode are not needed; after a warning they are, for decoding again.
-    if (stage_ == Stage::kDone && !error_.warned) return true;
+    if (size == 0) return true;
+    for (const guchar *p = data, *end = data + size; !fill_bytes_seen_ && p < end; ++p) {
+        p = static_cast<const guchar *> (std::memchr (p, 0xFF, size_t (end - p)));
+        if (!p) break;
+        fill_bytes_seen_ = (p == data ? last_byte_ == 0xFF : false) || (p + 1 < end && p[1] == 0xFF);
+    }
+    last_byte_ = data[size - 1];
+    // Bytes after a clean decode are not needed; otherwise they are, for decoding again.
+    if (stage_ == Stage::kDone && !must_decode_again ()) return true;
     std::vector<JOCTET> &bytes = source_.bytes;
     size_t next = bytes.size () - source_.pub.bytes_in_buffer;
     try {
@@ -241,7 +254,7 @@ Tamba *JpegDecoder::finish () noexcept
         source_.at_end = true;
         run ();
     }
-    if (stage_ == Stage::kDone && error_.warned) decode_all_at_once ();
+    if (stage_ == Stage::kDone && must_decode_again ()) decode_all_at_once ();
     if (stage_ != Stage::kDone) return nullptr;
     Tamba *image = image_;
     image_ = nullptr;

@@ -6,12 +6,9 @@
 #include "log-capture.h"
 #include "recorder.h"
 
+namespace tamba::test {
 namespace {
 
-using tamba::test::bytes_of;
-using tamba::test::LogCapture;
-using tamba::test::recorder;
-using tamba::test::TempFile;
 using Trace = std::vector<std::string>;
 
 class WholeFile : public ::testing::Test {
@@ -20,20 +17,12 @@ protected:
     void TearDown () override { recorder ().reset (); }
 };
 
-TambaModule *record_of (const std::string &prefix, size_t size)
-{
-    std::vector<guchar> bytes = bytes_of (prefix, size);
-    return tamba_get_module (bytes.data (), guint (bytes.size ()));
-}
-
 // The module directory comes first; a module found only by the library search loads as
-// quietly. The module reads the file from its first byte.
+// quietly. The module reads the file from its first byte; XPM data reaches its own entry.
 TEST_F (WholeFile, LoadsFromTheRightPlace)
 {
-    const struct {
-        std::string prefix;
-        int origin;  // 1: the module directory, 2: the library search
-    } cases[] = {{"P6", 1}, {std::string ("\x59\xa6\x6a\x95", 4), 2}, {"GIF89a", 2}};
+    // origin 1: the module directory, 2: the library search.
+    const struct { std::string prefix; int origin; } cases[] = {{"P6", 1}, {std::string ("\x59\xa6\x6a\x95", 4), 2}, {"GIF89a", 2}};
     for (const auto &c : cases) {
         recorder ().reset ();
         const std::vector<guchar> bytes = bytes_of (c.prefix, 200);
@@ -49,14 +38,20 @@ TEST_F (WholeFile, LoadsFromTheRightPlace)
         EXPECT_EQ (recorder ().calls[0].origin, c.origin);
         EXPECT_EQ (recorder ().calls[0].bytes, std::vector<guchar> (bytes.begin (), bytes.begin () + 16));
     }
+    recorder ().reset ();
+    const char *xpm[] = {"2 2 1 1", "  c None", "  ", "  ", nullptr};
+    LogCapture log;
+    tamba_unref (tamba_new_from_xpm_data (xpm));
+    EXPECT_TRUE (log.messages ().empty ());
+    ASSERT_EQ (recorder ().trace (), Trace {"xpm:load_xpm_data"});
+    EXPECT_EQ (std::string (recorder ().calls[0].bytes.begin (), recorder ().calls[0].bytes.end ()), xpm[0]);
 }
 
 // Quiet failures: the module fails, or lacks the entry; a missing module is reported by the
 // module search, again at every attempt.
 TEST_F (WholeFile, FailuresReturnNull)
 {
-    TempFile gif (bytes_of ("GIF89a", 64));
-    TempFile png (bytes_of ("\x89PNG\r\n\x1a\n", 64));
+    TempFile gif (bytes_of ("GIF89a", 64)), png (bytes_of ("\x89PNG\r\n\x1a\n", 64));
     TempFile tiff (bytes_of (std::string ("MM\x00\x2a", 4), 64));
     recorder ().failing.insert ("load");
     LogCapture log;
@@ -73,7 +68,7 @@ TEST_F (WholeFile, FailuresReturnNull)
 }
 
 // A module without an animation entry: the still image becomes one frame that holds the
-// image's only reference.
+// image's only reference, released with the animation's last reference.
 TEST_F (WholeFile, StillImageAsAnimation)
 {
     TempFile file (bytes_of ("GIF89a", 64));
@@ -89,13 +84,18 @@ TEST_F (WholeFile, StillImageAsAnimation)
     EXPECT_EQ (tamba_frame_get_action (frame), TAMBA_FRAME_RETAIN);
     EXPECT_EQ (tamba_animation_get_width (animation), tamba_get_width (image));
     EXPECT_EQ (tamba_animation_get_height (animation), tamba_get_height (image));
-    tamba::test::ReleaseCounter counter;
+    EXPECT_EQ (image->ref_count, 1);
+    ReleaseCounter counter;
     counter.watch (image);
+    EXPECT_EQ (tamba_animation_ref (animation), animation);
+    tamba_animation_unref (animation);
+    EXPECT_EQ (counter.released, 0);
     tamba_animation_unref (animation);
     EXPECT_EQ (counter.released, 1);
 }
 
-// A module's animation entry is used even for still images, and a NULL from it is final.
+// A module's animation entry is used even for still images, its frames read back as made, and a
+// NULL from it is final.
 TEST_F (WholeFile, AnimationEntryIsFinal)
 {
     TempFile file (bytes_of (std::string ("\x00\x00\x01\x00\x01\x00", 6), 64));
@@ -103,25 +103,18 @@ TEST_F (WholeFile, AnimationEntryIsFinal)
     ASSERT_NE (animation, nullptr);
     EXPECT_EQ (tamba_animation_get_num_frames (animation), 2);
     EXPECT_EQ (tamba_animation_get_width (animation), 7);
+    EXPECT_EQ (tamba_animation_get_height (animation), 3);
+    auto *last = static_cast<TambaFrame *> (g_list_last (tamba_animation_get_frames (animation))->data);
+    EXPECT_EQ (tamba_get_width (tamba_frame_get_tamba (last)), 2);
+    EXPECT_EQ (tamba_frame_get_x_offset (last), 5);
+    EXPECT_EQ (tamba_frame_get_y_offset (last), 1);
+    EXPECT_EQ (tamba_frame_get_delay_time (last), 20);
+    EXPECT_EQ (tamba_frame_get_action (last), TAMBA_FRAME_DISPOSE);
     tamba_animation_unref (animation);
-
     recorder ().failing.insert ("load_animation");
     EXPECT_EQ (tamba_animation_new_from_file (file.path ()), nullptr);
     EXPECT_EQ (recorder ().trace (), (Trace {"ico:load_animation", "ico:load_animation"}));
 }
 
-TEST_F (WholeFile, XpmData)
-{
-    const char *xpm[] = {"2 2 1 1", "  c None", "  ", "  ", nullptr};
-    LogCapture log;
-    Tamba *image = tamba_new_from_xpm_data (xpm);
-    ASSERT_NE (image, nullptr);
-    tamba_unref (image);
-    ASSERT_EQ (recorder ().calls.size (), 1u);
-    EXPECT_EQ (recorder ().calls[0].entry, "load_xpm_data");
-    EXPECT_EQ (std::string (recorder ().calls[0].bytes.begin (), recorder ().calls[0].bytes.end ()),
-               xpm[0]);
-    EXPECT_TRUE (log.messages ().empty ());
-}
-
 }  // namespace
+}  // namespace tamba::test

@@ -26,15 +26,14 @@ namespace tamba::test {
 // A temporary file holding `bytes`, removed with the object.
 struct TempFile {
     explicit TempFile (const std::vector<guchar> &bytes)
+        : path_ (std::string (g_get_tmp_dir ()) + "/tamba-loading-" + std::to_string (getpid ()) + "-" + std::to_string (count_++))
     {
-        static int count = 0;
-        path_ = std::string (g_get_tmp_dir ()) + "/tamba-loading-" + std::to_string (getpid ()) + "-"
-                + std::to_string (count++);
         g_file_set_contents (path (), reinterpret_cast<const char *> (bytes.data ()), gssize (bytes.size ()), nullptr);
     }
     ~TempFile () { g_unlink (path ()); }
     const char *path () const { return path_.c_str (); }
     std::string path_;
+    static inline int count_ = 0;
 };
 
 // `size` bytes starting with `prefix`, padded with a byte pattern that matches no format.

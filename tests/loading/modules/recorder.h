@@ -16,10 +16,7 @@ namespace tamba::test {
 
 // The four callbacks and the user data a module's begin_load received.
 struct Callbacks {
-    TambaPrepareFunc prepare;
-    TambaUpdateFunc update;
-    TambaFrameDoneFunc frame_done;
-    TambaAnimationDoneFunc animation_done;
+    TambaPrepareFunc prepare; TambaUpdateFunc update; TambaFrameDoneFunc frame_done; TambaAnimationDoneFunc animation_done;
     gpointer user_data;
 };
 

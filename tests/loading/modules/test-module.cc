@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A loader module for tests: the real format's name and symbols, a trivial body. Every call is
-// recorded; what it decodes and where it fails is scripted through the recorder. Built once per
-// format with the entries chosen by TEST_WHOLE, TEST_PROGRESSIVE, TEST_ANIMATION and
-// TEST_XPM_DATA; TEST_ORIGIN tells copies of one format apart.
+// A loader module for tests: the real format's name and symbols, a trivial body that records
+// every call and fails where the recorder says. Built once per format with the entries TEST_WHOLE,
+// TEST_PROGRESSIVE, TEST_ANIMATION, TEST_XPM_DATA; TEST_ORIGIN tells copies of a format apart.
 #include <gmodule.h>
 
 #include <cstdio>
@@ -13,9 +12,7 @@
 
 namespace {
 
-using tamba::test::Callbacks;
-using tamba::test::filled_image;
-using tamba::test::recorder;
+using namespace tamba::test;
 
 // Records the call; false when the test made the entry fail.
 bool called (const char *entry, std::vector<guchar> bytes = {}, const guchar *address = nullptr)

@@ -22,10 +22,7 @@ namespace tamba::test {
 namespace {
 
 // A rectangle of one RGBA colour; a colour of 0 alpha makes a hole.
-struct Patch {
-    int x, y, w, h;
-    guint32 rgba;
-};
+struct Patch { int x, y, w, h; guint32 rgba; };
 
 // A width x height image whose every pixel differs from its neighbours; alpha sweeps 0..255.
 Image pattern (int width, int height, bool alpha)
@@ -97,13 +94,12 @@ TEST_F (ViewSnapshot, AnimationFramesFollowTheirActions)
     // Red screen; then a green patch whose disposal varies; then a blue patch elsewhere.
     constexpr int kW = 12, kH = 10;
     const Patch screen {0, 0, kW, kH, 0xff0000ff}, green {2, 2, 4, 3, 0x00ff00ff}, blue {7, 5, 3, 4, 0x0000ffff};
-    const Patch hole {green.x, green.y, green.w, green.h, 0};
     // disposal: of the green frame, 1 keep, 2 clear to transparent, 3 restore.
     const struct { const char *name; int disposal, after; std::vector<Patch> expected; } cases[] = {
         {"first frame", 1, 1, {screen}},
         {"second frame", 1, 2, {screen, green}},
         {"retained", 1, 3, {screen, green, blue}},
-        {"disposed", 2, 3, {screen, hole, blue}},
+        {"disposed", 2, 3, {screen, {green.x, green.y, green.w, green.h, 0}, blue}},
         {"reverted", 3, 3, {screen, blue}},
         {"wraps round to the first", 1, 4, {screen}},
     };

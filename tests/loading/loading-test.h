@@ -5,7 +5,9 @@
 #define TAMBA_TESTS_LOADING_TEST_H
 
 #include <glib/gstdio.h>
+#include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,29 +23,17 @@ inline const bool module_dir_set = (tamba::hooks::set_module_dir (TEST_MODULE_DI
 
 namespace tamba::test {
 
-// A file in a fresh temporary folder, removed with the object.
-class TempFile {
-public:
-    explicit TempFile (const std::vector<guchar> &bytes, const char *name = "image")
+// A temporary file holding `bytes`, removed with the object.
+struct TempFile {
+    explicit TempFile (const std::vector<guchar> &bytes)
+        : path_ (std::string (g_get_tmp_dir ()) + "/tamba-loading-" + std::to_string (getpid ()) + "-" + std::to_string (count_++))
     {
-        dir_ = g_dir_make_tmp ("tamba-loading-XXXXXX", nullptr);
-        path_ = std::string (dir_) + "/" + name;
-        g_file_set_contents (path_.c_str (), reinterpret_cast<const char *> (bytes.data ()),
-                             gssize (bytes.size ()), nullptr);
+        g_file_set_contents (path (), reinterpret_cast<const char *> (bytes.data ()), gssize (bytes.size ()), nullptr);
     }
-    ~TempFile ()
-    {
-        g_unlink (path_.c_str ());
-        g_rmdir (dir_);
-        g_free (dir_);
-    }
-    TempFile (const TempFile &) = delete;
-    TempFile &operator= (const TempFile &) = delete;
+    ~TempFile () { g_unlink (path ()); }
     const char *path () const { return path_.c_str (); }
-
-private:
-    gchar *dir_;
     std::string path_;
+    static inline int count_ = 0;
 };
 
 // `size` bytes starting with `prefix`, padded with a byte pattern that matches no format.
@@ -66,28 +56,20 @@ struct ReleaseCounter {
     }
 };
 
-// Connects to the loader's five signals; each emission is handed to `note` as text, e.g.
+// Connects to the loader's five signals; each emission is handed to `note` as text, such as
 // "area_updated(0,0,4,3)".
-template <typename Note>
-void note_signals (TambaLoader *loader, Note *note)
+using Note = std::function<void (std::string)>;
+inline void note_signals (TambaLoader *loader, Note *note)
 {
-    g_signal_connect (loader, "area_prepared",
-                      G_CALLBACK (+[] (TambaLoader *, Note *n) { (*n) ("area_prepared"); }), note);
-    g_signal_connect (loader, "area_updated",
-                      G_CALLBACK (+[] (TambaLoader *, int x, int y, int w, int h, Note *n) {
-                          (*n) ("area_updated(" + std::to_string (x) + "," + std::to_string (y)
-                                + "," + std::to_string (w) + "," + std::to_string (h) + ")");
-                      }),
-                      note);
-    g_signal_connect (loader, "frame_done",
-                      G_CALLBACK (+[] (TambaLoader *, TambaFrame *, Note *n) {
-                          (*n) ("frame_done");
-                      }),
-                      note);
-    g_signal_connect (loader, "animation_done",
-                      G_CALLBACK (+[] (TambaLoader *, Note *n) { (*n) ("animation_done"); }), note);
-    g_signal_connect (loader, "closed",
-                      G_CALLBACK (+[] (TambaLoader *, Note *n) { (*n) ("closed"); }), note);
+    const auto on = [&] (const char *signal, auto handler) { g_signal_connect (loader, signal, G_CALLBACK (+handler), note); };
+    on ("area_prepared", [] (TambaLoader *, Note *n) { (*n) ("area_prepared"); });
+    on ("area_updated", [] (TambaLoader *, int x, int y, int w, int h, Note *n) {
+        (*n) ("area_updated(" + std::to_string (x) + "," + std::to_string (y) + "," + std::to_string (w) + ","
+              + std::to_string (h) + ")");
+    });
+    on ("frame_done", [] (TambaLoader *, TambaFrame *, Note *n) { (*n) ("frame_done"); });
+    on ("animation_done", [] (TambaLoader *, Note *n) { (*n) ("animation_done"); });
+    on ("closed", [] (TambaLoader *, Note *n) { (*n) ("closed"); });
 }
 
 }  // namespace tamba::test

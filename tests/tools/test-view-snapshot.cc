@@ -7,41 +7,22 @@
 #include <glib/gstdio.h>
 #include <tamba/tamba.h>
 
-#include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "modules.h"
 #include "image-writers.h"
 #include "look.h"
+#include "modules.h"
 #include "pixel-reference.h"
 #include "run-program.h"
 #include "xvfb-server.h"
 
+namespace tamba::test {
 namespace {
 
-using tamba::test::Bytes;
-using tamba::test::GifImage;
-
-using tamba::test::Image;
-
-// Runs tamba-view with args; display "" runs it without DISPLAY. A viewer that waits forever
-// is stopped (status 124) so that the case that hangs is the one reported.
-tamba::test::ProgramRun run_view (const std::vector<std::string> &args,
-                                  const std::string &display)
-{
-    std::vector<std::string> argv{"timeout", "20", TAMBA_VIEW_PATH};
-    argv.insert (argv.end (), args.begin (), args.end ());
-    gchar **env = g_get_environ ();
-    env = display.empty () ? g_environ_unsetenv (env, "DISPLAY")
-                           : g_environ_setenv (env, "DISPLAY", display.c_str (), TRUE);
-    tamba::test::ProgramRun r = tamba::test::run_program (argv, nullptr, env);
-    g_strfreev (env);
-    return r;
-}
+// A rectangle of one RGBA colour; a colour of 0 alpha makes a hole.
+struct Patch { int x, y, w, h; guint32 rgba; };
 
 // A width x height image whose every pixel differs from its neighbours; alpha sweeps 0..255.
 Image pattern (int width, int height, bool alpha)
@@ -56,74 +37,55 @@ Image pattern (int width, int height, bool alpha)
     return im;
 }
 
-// The animation's canvas built by hand: a transparent RGBA image of width x height with the
-// rectangles painted in order (a colour of 0 alpha makes a hole again).
-struct Patch {
-    int x, y, w, h;
-    guint32 rgba;
-};
+// The animation's canvas built by hand: transparent, with the patches painted in order.
 Image canvas (int width, int height, const std::vector<Patch> &patches)
 {
     Image im (tamba_new (GDK_COLORSPACE_RGB, TRUE, 8, width, height));
     std::memset (im->pixels, 0, size_t (im->rowstride) * size_t (height));
     for (const Patch &p : patches)
         for (int y = p.y; y < p.y + p.h; ++y)
-            for (int x = p.x; x < p.x + p.w; ++x) {
-                guchar *d = im->pixels + y * im->rowstride + x * 4;
-                for (int c = 0; c < 4; ++c) d[c] = guchar (p.rgba >> (24 - 8 * c));
-            }
+            for (int x = p.x; x < p.x + p.w; ++x)
+                for (int c = 0; c < 4; ++c) im->pixels[y * im->rowstride + x * 4 + c] = guchar (p.rgba >> (24 - 8 * c));
     return im;
 }
 
 class ViewSnapshot : public ::testing::Test {
 protected:
-    static void SetUpTestSuite () { server_ = new tamba::test::XvfbServer ("24"); }
+    static void SetUpTestSuite () { server_ = new XvfbServer ("24"); }
     static void TearDownTestSuite () { delete server_; }
+    void SetUp () override { ASSERT_FALSE (server_->display ().empty ()) << "Xvfb did not start"; }
+    void TearDown () override { run_program ({"rm", "-rf", dir_}); }
 
-    void SetUp () override
-    {
-        ASSERT_FALSE (server_->display ().empty ()) << "Xvfb did not start";
-        dir_ = g_dir_make_tmp ("tamba-view-XXXXXX", nullptr);
-        ASSERT_NE (dir_, nullptr);
-    }
-    void TearDown () override
-    {
-        for (const auto &f : files_) g_remove (f.c_str ());
-        g_rmdir (dir_);
-        g_free (dir_);
-    }
-    std::string path (const std::string &name)
-    {
-        files_.push_back (std::string (dir_) + "/" + name);
-        return files_.back ();
-    }
-    // The snapshot of input taken with extra options, loaded back.
+    std::string path (const std::string &name) const { return dir_ + "/" + name; }
+    // The snapshot of input taken with extra options, loaded back. A viewer that waits forever
+    // is stopped (status 124), so that the case that hangs is the one reported.
     Image snapshot (const std::string &input, std::vector<std::string> options = {})
     {
         const std::string out = path ("snapshot.png");
         g_remove (out.c_str ());  // left by an earlier case
-        options.insert (options.end (), {"--snapshot", out, input});
-        const auto r = run_view (options, server_->display ());
+        std::vector<std::string> argv {"timeout", "20", TAMBA_VIEW_PATH};
+        argv.insert (argv.end (), options.begin (), options.end ());
+        argv.insert (argv.end (), {"--snapshot", out, input});
+        gchar **env = g_environ_setenv (g_get_environ (), "DISPLAY", server_->display ().c_str (), TRUE);
+        const ProgramRun r = run_program (argv, nullptr, env);
+        g_strfreev (env);
         EXPECT_EQ (r.status, 0) << r.err;
         return Image (tamba_new_from_file (out.c_str ()));
     }
 
-    static tamba::test::XvfbServer *server_;
-    gchar *dir_ = nullptr;
-    std::vector<std::string> files_;
+    static XvfbServer *server_;
+    const std::string dir_ = std::unique_ptr<gchar, decltype (&g_free)> (g_dir_make_tmp ("tamba-tool-test-XXXXXX", nullptr), &g_free).get ();
 };
-tamba::test::XvfbServer *ViewSnapshot::server_ = nullptr;
+XvfbServer *ViewSnapshot::server_ = nullptr;
 
 TEST_F (ViewSnapshot, StillImagesAtOneToOne)
 {
     for (const bool alpha : {false, true}) {
-        SCOPED_TRACE (alpha ? "RGBA" : "RGB");
         const Image im = pattern (37, 21, alpha);
         const std::string in = path (alpha ? "rgba.png" : "rgb.png");
         ASSERT_TRUE (tamba_save (im.get (), in.c_str (), "png"));
-        const Image expected (alpha ? tamba::view::view_image (im.get (), im->width, im->height)
-                                    : tamba_ref (im.get ()));
-        EXPECT_EQ (tamba::test::compare_images (snapshot (in).get (), expected.get ()), "");
+        const Image expected (alpha ? view::view_image (im.get (), im->width, im->height) : tamba_ref (im.get ()));
+        EXPECT_EQ (compare_images (snapshot (in).get (), expected.get ()), "") << (alpha ? "RGBA" : "RGB");
     }
 }
 
@@ -131,42 +93,32 @@ TEST_F (ViewSnapshot, AnimationFramesFollowTheirActions)
 {
     // Red screen; then a green patch whose disposal varies; then a blue patch elsewhere.
     constexpr int kW = 12, kH = 10;
-    constexpr guint32 kRed = 0xff0000ff, kGreen = 0x00ff00ff, kBlue = 0x0000ffff, kHole = 0;
-    const Patch screen{0, 0, kW, kH, kRed}, green{2, 2, 4, 3, kGreen}, blue{7, 5, 3, 4, kBlue};
-    const struct {
-        const char *name;
-        int disposal;  // of the green frame: 1 keep, 2 clear to transparent, 3 restore
-        int after;
-        std::vector<Patch> expected;
-    } cases[] = {
+    const Patch screen {0, 0, kW, kH, 0xff0000ff}, green {2, 2, 4, 3, 0x00ff00ff}, blue {7, 5, 3, 4, 0x0000ffff};
+    // disposal: of the green frame, 1 keep, 2 clear to transparent, 3 restore.
+    const struct { const char *name; int disposal, after; std::vector<Patch> expected; } cases[] = {
         {"first frame", 1, 1, {screen}},
         {"second frame", 1, 2, {screen, green}},
         {"retained", 1, 3, {screen, green, blue}},
-        {"disposed", 2, 3, {screen, {green.x, green.y, green.w, green.h, kHole}, blue}},
+        {"disposed", 2, 3, {screen, {green.x, green.y, green.w, green.h, 0}, blue}},
         {"reverted", 3, 3, {screen, blue}},
         {"wraps round to the first", 1, 4, {screen}},
     };
-    const Bytes palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0};
-    auto image = [] (const Patch &p, int index, int disposal) {
+    const auto image = [] (const Patch &p, std::uint8_t index, int disposal) {
         GifImage im;
-        im.x = p.x, im.y = p.y, im.width = p.w, im.height = p.h;
-        im.indices.assign (size_t (p.w * p.h), std::uint8_t (index));
-        im.delay = 1;
-        im.disposal = disposal;
+        im.x = p.x, im.y = p.y, im.width = p.w, im.height = p.h, im.delay = 1, im.disposal = disposal;
+        im.indices.assign (size_t (p.w * p.h), index);
         return im;
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE (c.name);
-        const Bytes gif = tamba::test::make_gif (
-            kW, kH, palette, {image (screen, 0, 1), image (green, 1, c.disposal), image (blue, 2, 1)});
+        const Bytes gif = make_gif (kW, kH, {255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0},
+                                    {image (screen, 0, 1), image (green, 1, c.disposal), image (blue, 2, 1)});
         const std::string in = path ("anim.gif");
-        std::ofstream (in, std::ios::binary).write (reinterpret_cast<const char *> (gif.data ()),
-                                                    std::streamsize (gif.size ()));
-        const Image want = canvas (kW, kH, c.expected);
-        const Image expected (tamba::view::view_image (want.get (), kW, kH));
+        ASSERT_TRUE (g_file_set_contents (in.c_str (), reinterpret_cast<const char *> (gif.data ()), gssize (gif.size ()), nullptr));
+        const Image expected (view::view_image (canvas (kW, kH, c.expected).get (), kW, kH));
         const Image got = snapshot (in, {"--after", std::to_string (c.after)});
-        EXPECT_EQ (tamba::test::compare_images (got.get (), expected.get ()), "");
+        EXPECT_EQ (compare_images (got.get (), expected.get ()), "") << c.name;
     }
 }
 
 }  // namespace
+}  // namespace tamba::test

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// A loader module for tests: the real format's name and symbols, a trivial body. Every call is
-// recorded; what it decodes and where it fails is scripted through the recorder. Built once per
-// format with the entries chosen by TEST_WHOLE, TEST_PROGRESSIVE, TEST_ANIMATION and
-// TEST_XPM_DATA; TEST_ORIGIN tells copies of one format apart.
+// A loader module for tests: the real format's name and symbols, a trivial body that records
+// every call and fails where the recorder says. Built once per format with the entries TEST_WHOLE,
+// TEST_PROGRESSIVE, TEST_ANIMATION, TEST_XPM_DATA; TEST_ORIGIN tells copies of a format apart.
 #include <gmodule.h>
 
 #include <cstdio>
@@ -13,20 +12,13 @@
 
 namespace {
 
-using tamba::test::recorder;
+using namespace tamba::test;
 
-const char *const kName = G_STRINGIFY (TEST_FORMAT);
-
-tamba::test::Call &record (const char *entry, std::vector<guchar> bytes = {},
-                          const guchar *address = nullptr)
+// Records the call; false when the test made the entry fail.
+bool called (const char *entry, std::vector<guchar> bytes = {}, const guchar *address = nullptr)
 {
-    recorder ().calls.push_back ({kName, TEST_ORIGIN, entry, std::move (bytes), address});
-    return recorder ().calls.back ();
-}
-
-bool fails (const char *entry)
-{
-    return recorder ().failing.count (entry) > 0;
+    recorder ().calls.push_back ({G_STRINGIFY (TEST_FORMAT), entry, TEST_ORIGIN, std::move (bytes), address});
+    return recorder ().failing.count (entry) == 0;
 }
 
 // The first bytes from the file's current position, to show that it was rewound.
@@ -37,10 +29,6 @@ bool fails (const char *entry)
     return bytes;
 }
 
-struct Context {
-    tamba::test::Callbacks callbacks;
-};
-
 }  // namespace
 
 extern "C" {
@@ -48,38 +36,29 @@ extern "C" {
 #ifdef TEST_WHOLE
 G_MODULE_EXPORT Tamba *TEST_ENTRY (image_load) (FILE *f)
 {
-    record ("load", read_start (f));
-    return fails ("load") ? nullptr : tamba::test::filled_image (4, 3, TEST_ORIGIN);
+    return called ("load", read_start (f)) ? filled_image (4, 3, TEST_ORIGIN) : nullptr;
 }
 #endif
 
 #ifdef TEST_XPM_DATA
 G_MODULE_EXPORT Tamba *TEST_ENTRY (image_load_xpm_data) (const char **data)
 {
-    const std::string first = data && data[0] ? data[0] : "";
-    record ("load_xpm_data", std::vector<guchar> (first.begin (), first.end ()));
-    return fails ("load_xpm_data") ? nullptr : tamba::test::filled_image (2, 2, TEST_ORIGIN);
+    const std::string first = data[0];
+    return called ("load_xpm_data", {first.begin (), first.end ()}) ? filled_image (2, 2, TEST_ORIGIN) : nullptr;
 }
 #endif
 
 #ifdef TEST_ANIMATION
-// Two frames: 4 x 3 at 0,0 and 2 x 2 at 5,1.
+// Two frames on a 7 x 3 canvas: 4 x 3 at 0,0 and 2 x 2 at 5,1.
 G_MODULE_EXPORT TambaAnimation *TEST_ENTRY (image_load_animation) (FILE *f)
 {
-    record ("load_animation", read_start (f));
-    if (fails ("load_animation")) return nullptr;
-    auto *animation = static_cast<TambaAnimation *> (g_malloc0 (sizeof (TambaAnimation)));
-    animation->ref_count = 1;
-    const TambaFrame frames[] = {
-        {tamba::test::filled_image (4, 3, 1), 0, 0, 10, TAMBA_FRAME_RETAIN},
-        {tamba::test::filled_image (2, 2, 2), 5, 1, 20, TAMBA_FRAME_DISPOSE},
-    };
-    for (const TambaFrame &frame : frames) {
+    if (!called ("load_animation", read_start (f))) return nullptr;
+    const TambaFrame frames[] = {{filled_image (4, 3, 1), 0, 0, 10, TAMBA_FRAME_RETAIN},
+                                 {filled_image (2, 2, 2), 5, 1, 20, TAMBA_FRAME_DISPOSE}};
+    auto *animation = g_new0 (TambaAnimation, 1);
+    *animation = {1, 2, nullptr, 7, 3};
+    for (const TambaFrame &frame : frames)
         animation->frames = g_list_append (animation->frames, g_memdup2 (&frame, sizeof frame));
-        animation->n_frames++;
-    }
-    animation->width = 7;
-    animation->height = 3;
     return animation;
 }
 #endif
@@ -89,36 +68,25 @@ G_MODULE_EXPORT gpointer TEST_ENTRY (image_begin_load) (
     TambaPrepareFunc prepare, TambaUpdateFunc update, TambaFrameDoneFunc frame_done,
     TambaAnimationDoneFunc animation_done, gpointer user_data)
 {
-    record ("begin_load");
-    if (fails ("begin_load")) return nullptr;
-    auto *context = new Context {{prepare, update, frame_done, animation_done, user_data}};
-    recorder ().last = context->callbacks;
-    return context;
+    if (!called ("begin_load")) return nullptr;
+    recorder ().last = {prepare, update, frame_done, animation_done, user_data};
+    return new Callbacks (recorder ().last);
 }
 
-G_MODULE_EXPORT void TEST_ENTRY (image_stop_load) (gpointer data)
+G_MODULE_EXPORT void TEST_ENTRY (image_stop_load) (gpointer context)
 {
-    record ("stop_load");
-    auto *context = static_cast<Context *> (data);
-    if (!context) {
-        recorder ().note ("stop_load without a context");
-        return;
-    }
-    if (recorder ().on_stop) recorder ().on_stop (context->callbacks);
-    delete context;
+    called ("stop_load");
+    auto *callbacks = static_cast<Callbacks *> (context);
+    if (callbacks && recorder ().on_stop) recorder ().on_stop (*callbacks);
+    delete callbacks;
 }
 
-G_MODULE_EXPORT gboolean TEST_ENTRY (image_load_increment) (gpointer data, const guchar *buf,
-                                                          guint size)
+G_MODULE_EXPORT gboolean TEST_ENTRY (image_load_increment) (gpointer context, const guchar *buf, guint size)
 {
-    const tamba::test::Call call =
-        record ("load_increment", std::vector<guchar> (buf, buf + size), buf);
-    auto *context = static_cast<Context *> (data);
-    if (!context) {
-        recorder ().note ("load_increment without a context");
-        return FALSE;
-    }
-    return !recorder ().on_increment || recorder ().on_increment (context->callbacks, call);
+    called ("load_increment", {buf, buf + size}, buf);
+    const tamba::test::Call call = recorder ().calls.back ();  // handlers add notes to the calls
+    const auto &script = recorder ().on_increment;
+    return context && (!script || script (*static_cast<Callbacks *> (context), call));
 }
 #endif
 

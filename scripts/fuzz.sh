@@ -25,7 +25,7 @@ for t in $targets; do
   echo "== fuzz-$t: ${seconds}s"
   # Modules are found through the library search path (the loader, XPM data and save targets).
   if ! LD_LIBRARY_PATH="$PWD/loaders" "./fuzz/fuzz-$t" -max_total_time="$seconds" \
-      -rss_limit_mb=2560 -timeout=25 -max_len=65536 -print_final_stats=1 \
+      -rss_limit_mb=2560 -timeout=25 -max_len=65536 -seed=1 -print_final_stats=1 \
       -artifact_prefix="findings/$t-" "corpus/$t" "$root/fuzz/seeds/$t" $crashers \
       >"findings/$t.log" 2>&1; then
     failed="$failed $t"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Allocation failure: this executable interposes malloc, calloc, realloc and the aligned forms,
-// and fails the n-th request made by anything but GLib (whose own allocations abort by design),
+// Allocation failure and bounds: this executable interposes malloc, calloc, realloc and the
+// aligned forms, and fails the n-th request made by anything but GLib (whose own allocations abort by design),
 // the dynamic loader and the test itself, for n = 1, 2, ... until a run makes no more requests
 // than that. Each run of loading (every sample, whole-file and progressive), saving and scaling
 // must end in NULL/FALSE or in the very result of a run without failures, and free everything
-// it allocated.
+// it allocated. The same bookkeeping measures what refusing an oversized image costs.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -13,6 +13,8 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -39,6 +41,8 @@ thread_local bool t_inside = false;
 constexpr size_t kSlots = 1 << 16;
 std::array<std::atomic<void *>, kSlots> g_live {};
 std::atomic<long> g_live_count {0};
+// Bytes held in those blocks, and the most held at once.
+std::atomic<size_t> g_live_bytes {0}, g_peak_bytes {0};
 
 bool spared (const void *caller)
 {
@@ -57,21 +61,22 @@ bool spared (const void *caller)
     return false;
 }
 
-// True when this request is to fail; counted requests that pass are remembered in g_live.
-bool should_fail (const void *caller)
+// Whether a request from caller is counted and whether it fails: the n-th counted one does, then
+// none for the rest of the run.
+struct Verdict {
+    bool counted, fail;
+};
+Verdict judge (const void *caller)
 {
-    if (g_countdown.load () == 0 || t_inside) return false;
+    if (g_countdown.load () == 0 || t_inside) return {false, false};
     t_inside = true;
     const bool counted = !spared (caller);
     t_inside = false;
-    if (!counted) return false;
-    if (g_countdown.fetch_sub (1) == 1) {
-        ++g_failed;
-        g_countdown = -1;  // one failure per run; later requests are still counted
-        return true;
-    }
-    if (g_countdown.load () <= 0) g_countdown = -1;
-    return false;
+    if (!counted) return {false, false};
+    const long left = g_countdown.fetch_sub (1);
+    if (left == 1) ++g_failed;
+    if (left <= 1) g_countdown = -1;
+    return {true, left == 1};
 }
 
 // Open addressing; a freed slot becomes a tombstone so that later entries of its chain are found.
@@ -85,6 +90,8 @@ void remember (void *p)
         if (g_live[i].compare_exchange_strong (expected, p)) break;
     }
     ++g_live_count;
+    const size_t held = g_live_bytes += malloc_usable_size (p);
+    for (size_t peak = g_peak_bytes.load (); held > peak && !g_peak_bytes.compare_exchange_weak (peak, held);) {}
 }
 
 void forget (void *p)
@@ -94,6 +101,7 @@ void forget (void *p)
         void *expected = p;
         if (g_live[i].compare_exchange_strong (expected, kTombstone)) {
             --g_live_count;
+            g_live_bytes -= malloc_usable_size (p);
             return;
         }
         if (!expected) return;  // never remembered
@@ -104,38 +112,33 @@ void clear_live ()
 {
     for (auto &slot : g_live) slot = nullptr;
     g_live_count = 0;
+    g_live_bytes = 0;
+    g_peak_bytes = 0;
 }
-
-bool counting () { return g_countdown.load () != 0 && !t_inside; }
 
 }  // namespace
 
 extern "C" {
 void *malloc (size_t n)
 {
-    if (!counting ()) return __libc_malloc (n);
-    if (should_fail (__builtin_return_address (0))) return nullptr;
-    void *p = __libc_malloc (n);
-    if (!spared (__builtin_return_address (0))) remember (p);
+    const Verdict v = judge (__builtin_return_address (0));
+    void *p = v.fail ? nullptr : __libc_malloc (n);
+    if (v.counted) remember (p);
     return p;
 }
 void *calloc (size_t n, size_t size)
 {
-    if (!counting ()) return __libc_calloc (n, size);
-    if (should_fail (__builtin_return_address (0))) return nullptr;
-    void *p = __libc_calloc (n, size);
-    if (!spared (__builtin_return_address (0))) remember (p);
+    const Verdict v = judge (__builtin_return_address (0));
+    void *p = v.fail ? nullptr : __libc_calloc (n, size);
+    if (v.counted) remember (p);
     return p;
 }
 void *realloc (void *old, size_t n)
 {
-    if (!counting ()) return __libc_realloc (old, n);
-    if (should_fail (__builtin_return_address (0))) return nullptr;
-    void *p = __libc_realloc (old, n);
-    if (p) {
-        forget (old);
-        if (!spared (__builtin_return_address (0))) remember (p);
-    }
+    const Verdict v = judge (__builtin_return_address (0));
+    void *p = v.fail ? nullptr : __libc_realloc (old, n);
+    if (p && p != old) forget (old);
+    if (v.counted && p != old) remember (p);
     return p;
 }
 void free (void *p)
@@ -143,19 +146,19 @@ void free (void *p)
     forget (p);
     __libc_free (p);
 }
-int posix_memalign (void **out, size_t align, size_t n)
-{
-    if (counting () && should_fail (__builtin_return_address (0))) return ENOMEM;
-    *out = __libc_memalign (align, n);
-    if (counting () && !spared (__builtin_return_address (0))) remember (*out);
-    return *out ? 0 : ENOMEM;
-}
 void *aligned_alloc (size_t align, size_t n)
 {
-    if (counting () && should_fail (__builtin_return_address (0))) return nullptr;
-    void *p = __libc_memalign (align, n);
-    if (counting () && !spared (__builtin_return_address (0))) remember (p);
+    const Verdict v = judge (__builtin_return_address (0));
+    void *p = v.fail ? nullptr : __libc_memalign (align, n);
+    if (v.counted) remember (p);
     return p;
+}
+int posix_memalign (void **out, size_t align, size_t n)
+{
+    const Verdict v = judge (__builtin_return_address (0));
+    *out = v.fail ? nullptr : __libc_memalign (align, n);
+    if (v.counted) remember (*out);
+    return *out ? 0 : ENOMEM;
 }
 }
 
@@ -170,6 +173,7 @@ void fail_each_request (const std::string &what, const Run &op)
 {
     const ImagePtr want = op ();  // also does what happens once per process (modules, tables)
     ASSERT_NE (want, nullptr) << what;
+    clear_live ();
     for (long n = 1;; ++n) {
         g_failed = 0;
         g_countdown = n;
@@ -230,6 +234,92 @@ TEST (AllocationFailure, SavingAndScaling)
         });
     }
     std::remove (out.c_str ());
+}
+
+// Headers of each format claiming a size, with just enough after them to be taken for the format.
+Bytes le (std::uint64_t v, int n) { Bytes b; for (int i = 0; i < n; ++i) b.push_back (guint8 (v >> (8 * i))); return b; }
+Bytes be (std::uint64_t v, int n) { Bytes b; for (int i = n - 1; i >= 0; --i) b.push_back (guint8 (v >> (8 * i))); return b; }
+Bytes cat (std::initializer_list<Bytes> parts) { Bytes out; for (const auto &p : parts) out.insert (out.end (), p.begin (), p.end ()); return out; }
+Bytes text (const std::string &s) { return Bytes (s.begin (), s.end ()); }
+
+std::uint32_t crc32 (const Bytes &b)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (guint8 byte : b) {
+        c ^= byte;
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+Bytes dib (std::int64_t w, std::int64_t h) { return cat ({le (40, 4), le (std::uint32_t (w), 4), le (std::uint32_t (h), 4), le (1, 2), le (24, 2), Bytes (24, 0)}); }
+
+Bytes claiming (const std::string &format, std::int64_t w, std::int64_t h)
+{
+    const std::string size = std::to_string (w) + " " + std::to_string (h);
+    if (format == "png") {
+        const Bytes ihdr = cat ({text ("IHDR"), be (w, 4), be (h, 4), {8, 2, 0, 0, 0}});
+        const Bytes idat = cat ({text ("IDAT"), Bytes (16, 0)});  // libpng shows the header at IDAT
+        return cat ({{0x89, 'P', 'N', 'G', 13, 10, 26, 10}, be (13, 4), ihdr, be (crc32 (ihdr), 4), be (16, 4), idat,
+                     be (crc32 (idat), 4)});
+    }
+    if (format == "jpeg")
+        return cat ({{0xFF, 0xD8, 0xFF, 0xC0, 0, 17, 8}, be (h, 2), be (w, 2), {3, 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0},
+                     {0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 63, 0}, Bytes (64, 0)});
+    if (format == "tiff") {
+        const auto entry = [] (int tag, int type, std::uint64_t v) { return cat ({le (tag, 2), le (type, 2), le (1, 4), le (v, 4)}); };
+        return cat ({text ("II*"), {0}, le (8, 4), le (9, 2), entry (256, 4, w), entry (257, 4, h), entry (258, 3, 8),
+                     entry (259, 3, 1), entry (262, 3, 1), entry (273, 4, 200), entry (277, 3, 1), entry (278, 4, 1),
+                     entry (279, 4, 64), le (0, 4), Bytes (64, 0)});
+    }
+    if (format == "gif")
+        return cat ({text ("GIF89a"), le (w, 2), le (h, 2), {0, 0, 0, 0x2C, 0, 0, 0, 0}, le (w, 2), le (h, 2), {0, 2, 1, 0, 0, 0x3B}});
+    if (format == "bmp") return cat ({text ("BM"), le (0, 8), le (54, 4), dib (w, h), Bytes (64, 0)});
+    if (format == "ico") return cat ({{0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 24, 0}, le (40 + 64, 4), le (22, 4), dib (w, 2 * h), Bytes (64, 0)});
+    if (format == "ras") return cat ({be (0x59A66A95, 4), be (w, 4), be (h, 4), be (24, 4), be (0, 4), be (1, 4), be (0, 8), Bytes (64, 0)});
+    if (format == "pnm") return text ("P6\n" + size + "\n255\n" + std::string (64, 'x'));
+    if (format == "xpm") return text ("/* XPM */\nstatic char *x[] = {\n\"" + size + " 1 1\",\n\"a c #000000\",\n\"a\"};\n");
+    return text ("#define x_width " + std::to_string (w) + "\n#define x_height " + std::to_string (h) + "\nstatic char x_bits[] = {0x00};\n");
+}
+
+// A tiny file claiming the largest size its header can hold, or just over the format's limit, is
+// refused whole-file and progressively, having held at most 32 MB (its claim is never allocated).
+TEST (Bounds, OversizedClaimsAreRefusedCheaply)
+{
+    constexpr size_t kBudget = 32u << 20;
+    const std::int64_t u32 = 0xFFFFFFFF, i31 = 0x7FFFFFFF, u16 = 0xFFFF;
+    struct Claim {
+        const char *format;
+        std::int64_t w, h;
+    };
+    // The pixel limit is 2^28; PNG, JPEG and TIFF allow sides of 2^24, the others 65535.
+    const Claim claims[] = {
+        {"png", i31, i31},  {"png", (1 << 24) + 1, 1}, {"png", 16385, 16385},
+        {"jpeg", u16, u16}, {"jpeg", 65500, 4099},
+        {"tiff", u32, u32}, {"tiff", (1 << 24) + 1, 1}, {"tiff", 16385, 16385},
+        {"gif", u16, u16},  {"gif", u16, 4097},
+        {"bmp", i31, i31},  {"bmp", 65536, 1},        {"bmp", u16, 4097},
+        {"ico", i31, i31 / 2}, {"ico", 65536, 1},
+        {"ras", u32, u32},  {"ras", 65536, 1},        {"ras", u16, 4097},
+        {"pnm", u32, u32},  {"pnm", 65536, 1},        {"pnm", u16, 4097},
+        {"xpm", u32, u32},  {"xpm", 65536, 1},        {"xpm", u16, 4097},
+        {"xbm", u32, u32},  {"xbm", 65536, 1},        {"xbm", u16, 4097},
+    };
+    for (const Claim &c : claims) {
+        SCOPED_TRACE (std::string (c.format) + " " + std::to_string (c.w) + "x" + std::to_string (c.h));
+        const Module &module = module_for (c.format);
+        ASSERT_TRUE (module.ok ());
+        const Bytes bytes = claiming (c.format, c.w, c.h);
+        g_countdown = LONG_MAX;  // count, never fail
+        ImagePtr whole (module.load_bytes (bytes));
+        auto pieces = load_in_pieces (module, bytes, 7);
+        g_countdown = 0;
+        EXPECT_EQ (whole, nullptr);
+        EXPECT_FALSE (pieces.increments_ok && pieces.complete_before_stop);
+        EXPECT_LE (g_peak_bytes.load (), kBudget);
+        whole.reset ();
+        clear_live ();
+    }
 }
 
 }  // namespace

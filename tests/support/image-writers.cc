@@ -1,19 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "image-writers.h"
 
-#include <glib.h>
-#include <glib/gstdio.h>
-#include <jpeglib.h>
-#include <png.h>
-#include <tiffio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
-#include "modules.h"
 
 namespace tamba::test {
 
@@ -47,14 +35,6 @@ Bytes CodeWriter::blocks ()
 }
 
 namespace {
-
-// Bits of the table size field for a table of n entries (n a power of two, 2..256).
-std::uint8_t table_bits (size_t entries)
-{
-    std::uint8_t bits = 0;
-    while ((size_t (2) << bits) < entries) ++bits;
-    return bits;
-}
 
 Bytes lzw_encode (const Bytes &indices, int min_code_size, FullTable full)
 {
@@ -100,27 +80,17 @@ Bytes make_gif (int screen_width, int screen_height, const Bytes &global_table,
     Bytes out = {'G', 'I', 'F', '8', '9', 'a'};
     put_le (out, std::uint32_t (screen_width), 2);
     put_le (out, std::uint32_t (screen_height), 2);
-    out.insert (out.end (), {global_table.empty () ? std::uint8_t (0)
-                                                   : std::uint8_t (0x80 | table_bits (global_table.size () / 3)), 0, 0});
+    std::uint8_t bits = 0;  // the table holds 2 << bits entries
+    while ((size_t (2) << bits) < global_table.size () / 3) ++bits;
+    out.insert (out.end (), {global_table.empty () ? std::uint8_t (0) : std::uint8_t (0x80 | bits), 0, 0});
     out.insert (out.end (), global_table.begin (), global_table.end ());
     for (const GifImage &im : images) {
-        if (im.control) {
-            out.insert (out.end (), {0x21, 0xF9, 4, std::uint8_t ((im.disposal << 2) | (im.transparent >= 0))});
-            put_le (out, std::uint32_t (im.delay), 2);
-            out.insert (out.end (), {std::uint8_t (std::max (im.transparent, 0)), 0});
-        }
-        out.push_back (0x2C);
+        out.insert (out.end (), {0x21, 0xF9, 4, std::uint8_t ((im.disposal << 2) | (im.transparent >= 0))});
+        put_le (out, std::uint32_t (im.delay), 2);
+        out.insert (out.end (), {std::uint8_t (std::max (im.transparent, 0)), 0, 0x2C});
         for (int v : {im.x, im.y, im.width, im.height}) put_le (out, std::uint32_t (v), 2);
-        out.push_back (std::uint8_t ((im.interlaced ? 0x40 : 0)
-                                     | (im.local_table.empty () ? 0 : 0x80 | table_bits (im.local_table.size () / 3))));
-        out.insert (out.end (), im.local_table.begin (), im.local_table.end ());
-        out.push_back (std::uint8_t (im.min_code_size));
-        Bytes order;  // rows in the four interlace passes, or as they are
-        for (int pass = im.interlaced ? 0 : 4; pass < 5 && im.raw_data.empty (); ++pass)
-            for (int y = "\0\4\2\1\0"[pass]; y < im.height; y += "\10\10\4\2\1"[pass])
-                order.insert (order.end (), im.indices.begin () + long (y * im.width),
-                              im.indices.begin () + long ((y + 1) * im.width));
-        const Bytes data = im.raw_data.empty () ? lzw_encode (order, im.min_code_size, full) : im.raw_data;
+        out.insert (out.end (), {0, std::uint8_t (im.min_code_size)});
+        const Bytes data = im.raw_data.empty () ? lzw_encode (im.indices, im.min_code_size, full) : im.raw_data;
         out.insert (out.end (), data.begin (), data.end ());
     }
     if (trailer) out.push_back (0x3B);
@@ -134,36 +104,22 @@ Bytes palette_colour (int i)
 
 Bytes write_bmp (const BmpLayout &s, const Bytes &data, bool file_header)
 {
-    const bool core = s.header_size == 12;
-    const size_t extra = s.header_size == 40 ? s.masks.size () * 4 : 0;
-    const size_t offset = 14 + size_t (s.header_size) + extra + size_t (s.palette_colours * (core ? 3 : 4));
+    const size_t offset = 14 + 40 + 4 * (s.masks.size () + size_t (s.palette_colours));
     Bytes b;
     if (file_header) {
         b = {'B', 'M'};
-        put_le (b, std::uint32_t (offset + data.size ()), 4);
-        put_le (b, 0, 4);
-        put_le (b, std::uint32_t (offset), 4);
+        for (size_t v : {offset + data.size (), size_t (0), offset}) put_le (b, std::uint32_t (v), 4);
     }
-    const size_t start = b.size ();
-    put_le (b, std::uint32_t (s.header_size), 4);
-    put_le (b, std::uint32_t (s.width), core ? 2 : 4);
-    put_le (b, std::uint32_t (s.height), core ? 2 : 4);
+    for (std::uint32_t v : {40u, std::uint32_t (s.width), std::uint32_t (s.height)}) put_le (b, v, 4);
     put_le (b, 1, 2);
     put_le (b, std::uint32_t (s.bpp), 2);
-    if (!core) {
-        for (std::uint32_t v : {s.compression, std::uint32_t (data.size ()), 2835u, 2835u,
-                                std::uint32_t (s.palette_colours), 0u})
-            put_le (b, v, 4);
-        if (s.header_size > 40)
-            for (std::uint32_t m : s.masks) put_le (b, m, 4);
-        b.resize (start + size_t (s.header_size), 0);
-        if (s.header_size == 40)
-            for (std::uint32_t m : s.masks) put_le (b, m, 4);
-    }
+    for (std::uint32_t v : {s.compression, std::uint32_t (data.size ()), 2835u, 2835u,
+                            std::uint32_t (s.palette_colours), 0u})
+        put_le (b, v, 4);
+    for (std::uint32_t m : s.masks) put_le (b, m, 4);
     for (int i = 0; i < s.palette_colours; ++i) {
         const Bytes c = palette_colour (i);
-        b.insert (b.end (), {c[2], c[1], c[0]});
-        if (!core) b.push_back (0);
+        b.insert (b.end (), {c[2], c[1], c[0], 0});
     }
     b.insert (b.end (), data.begin (), data.end ());
     return b;
@@ -171,110 +127,17 @@ Bytes write_bmp (const BmpLayout &s, const Bytes &data, bool file_header)
 
 Bytes write_ico (const std::vector<IcoEntry> &entries, int type)
 {
-    Bytes b;
-    put_le (b, 0, 2);
-    put_le (b, std::uint32_t (type), 2);
-    put_le (b, std::uint32_t (entries.size ()), 2);
-    std::uint32_t offset = std::uint32_t (6 + 16 * entries.size ());
+    Bytes b, data;
+    for (size_t v : {size_t (0), size_t (type), entries.size ()}) put_le (b, std::uint32_t (v), 2);
     for (const auto &e : entries) {
-        b.insert (b.end (), {std::uint8_t (e.width), std::uint8_t (e.height), 0, 0});
-        put_le (b, 1, 2);
+        b.insert (b.end (), {std::uint8_t (e.width), std::uint8_t (e.height), 0, 0, 1, 0});
         put_le (b, std::uint32_t (e.bpp), 2);
         put_le (b, std::uint32_t (e.data.size ()), 4);
-        put_le (b, offset, 4);
-        offset += std::uint32_t (e.data.size ());
+        put_le (b, std::uint32_t (6 + 16 * entries.size () + data.size ()), 4);
+        data.insert (data.end (), e.data.begin (), e.data.end ());
     }
-    for (const auto &e : entries) b.insert (b.end (), e.data.begin (), e.data.end ());
+    b.insert (b.end (), data.begin (), data.end ());
     return b;
-}
-
-Bytes write_png (int width, int height, bool alpha, const Bytes &samples)
-{
-    png_image img {};
-    img.version = PNG_IMAGE_VERSION;
-    img.width = png_uint_32 (width);
-    img.height = png_uint_32 (height);
-    img.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory (&img, nullptr, &size, 0, samples.data (), 0, nullptr);
-    Bytes out (size);
-    if (!png_image_write_to_memory (&img, out.data (), &size, 0, samples.data (), 0, nullptr)) return {};
-    out.resize (size);
-    return out;
-}
-
-Bytes jpeg_source (int width, int height, int x, int y)
-{
-    return {std::uint8_t (x * 255 / std::max (width - 1, 1)), std::uint8_t (y * 255 / std::max (height - 1, 1)),
-            std::uint8_t (255 - (x + y) * 255 / std::max (width + height - 2, 1))};
-}
-
-Bytes write_jpeg (int width, int height, bool progressive, bool grey)
-{
-    jpeg_compress_struct cinfo {};
-    jpeg_error_mgr err {};
-    cinfo.err = jpeg_std_error (&err);
-    jpeg_create_compress (&cinfo);
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest (&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION (width);
-    cinfo.image_height = JDIMENSION (height);
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults (&cinfo);
-    jpeg_set_quality (&cinfo, 95, TRUE);
-    for (int c = 0; c < cinfo.num_components; ++c)
-        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-    if (progressive) jpeg_simple_progression (&cinfo);
-    jpeg_start_compress (&cinfo, TRUE);
-    Bytes row;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        row.clear ();
-        for (int x = 0; x < width; ++x) {
-            const Bytes rgb = jpeg_source (width, height, x, int (cinfo.next_scanline));
-            row.insert (row.end (), rgb.begin (), rgb.begin () + (grey ? 1 : 3));
-        }
-        JSAMPROW rows[] = {row.data ()};
-        jpeg_write_scanlines (&cinfo, rows, 1);
-    }
-    jpeg_finish_compress (&cinfo);
-    jpeg_destroy_compress (&cinfo);
-    Bytes out (buffer, buffer + size);
-    std::free (buffer);
-    return out;
-}
-
-Bytes write_tiff (int width, int height, int rows_written, bool private_tag)
-{
-    gchar *path = nullptr;
-    const int fd = g_file_open_tmp ("tamba-XXXXXX.tif", &path, nullptr);
-    if (fd < 0) return {};
-    close (fd);
-    TIFF *tif = TIFFOpen (path, "w");
-    TIFFSetField (tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField (tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField (tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField (tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField (tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField (tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField (tif, TIFFTAG_ROWSPERSTRIP, rows_written < 0 ? 8 : height);
-    if (private_tag) {
-        static const TIFFFieldInfo kTag[] = {
-            {65000, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char *> ("TambaTestTag")}};
-        TIFFMergeFieldInfo (tif, kTag, 1);
-        TIFFSetField (tif, 65000, "not known to readers");
-    }
-    Bytes row (size_t (width) * 3);
-    for (int y = 0; y < (rows_written < 0 ? height : rows_written); ++y) {
-        for (size_t i = 0; i < row.size (); ++i) row[i] = std::uint8_t (i * 7 + size_t (y) * 13);
-        TIFFWriteScanline (tif, row.data (), std::uint32_t (y), 0);
-    }
-    TIFFClose (tif);
-    Bytes out = read_file (path);
-    g_unlink (path);
-    g_free (path);
-    return out;
 }
 
 }  // namespace tamba::test

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Test images made in memory, so that tests build exactly the file they need instead of keeping
-// it in the tree: GIF (with a real LZW encoder), BMP and ICO by hand, PNG, JPEG and TIFF through
-// their libraries. Shared by the tests and the benchmarks.
+// it in the tree: GIF (with a real LZW encoder), BMP and ICO. Shared by the tests and the
+// benchmarks.
 #ifndef TAMBA_TESTS_IMAGE_WRITERS_H
 #define TAMBA_TESTS_IMAGE_WRITERS_H
 
@@ -16,18 +16,14 @@ using Bytes = std::vector<std::uint8_t>;
 void put_le (Bytes &b, std::uint32_t v, int n);
 void put_be (Bytes &b, std::uint32_t v, int n);
 
-// One image of a GIF file and the graphic control extension before it.
+// One image of a GIF file (not interlaced, no local colour table) and the graphic control
+// extension before it.
 struct GifImage {
     int x = 0, y = 0, width = 1, height = 1;
-    Bytes indices;            // row by row, in display order
-    bool interlaced = false;
-    bool control = true;      // write a graphic control extension
-    int transparent = -1;
-    int delay = 0;
-    int disposal = 0;
-    Bytes local_table;        // RGB triples; empty for none
+    Bytes indices {};         // row by row
+    int transparent = -1, delay = 0, disposal = 0;
     int min_code_size = 2;
-    Bytes raw_data;           // when set, written instead of the encoded indices
+    Bytes raw_data {};        // when set, written instead of the encoded indices
 };
 
 // Packs (code, width) pairs LSB first and splits them into data sub-blocks.
@@ -53,14 +49,12 @@ Bytes make_gif (int screen_width, int screen_height, const Bytes &global_table,
                 const std::vector<GifImage> &images, bool trailer = true,
                 FullTable full = FullTable::Keep);
 
-// A BMP (or, without the file header, the bitmap of an ICO entry): the header of header_size
-// bytes (12, 40 or larger), the masks after a 40-byte header, palette_colours entries of
-// palette_colour (i), then data as stored.
+// A BMP (or, without the file header, the bitmap of an ICO entry): a 40-byte header, the masks,
+// palette_colours entries of palette_colour (i), then data as stored.
 struct BmpLayout {
     int width = 4, height = 2, bpp = 24;
-    int header_size = 40;
     std::uint32_t compression = 0;
-    std::vector<std::uint32_t> masks;
+    std::vector<std::uint32_t> masks {};
     int palette_colours = 0;
 };
 Bytes palette_colour (int i);  // R, G, B
@@ -72,19 +66,6 @@ struct IcoEntry {
     Bytes data;
 };
 Bytes write_ico (const std::vector<IcoEntry> &entries, int type = 1);
-
-// 8-bit RGB or RGBA samples, rows packed, as a PNG.
-Bytes write_png (int width, int height, bool alpha, const Bytes &samples);
-
-// A smooth RGB gradient (grey when grey) as a JPEG at quality 95, sequential or progressive,
-// with every component sampled at full resolution.
-Bytes write_jpeg (int width, int height, bool progressive, bool grey = false);
-// The gradient the JPEG writer encodes, at (x, y): R, G, B.
-Bytes jpeg_source (int width, int height, int x, int y);
-
-// An 8-bit RGB TIFF of width x height in LZW strips whose first rows_written rows are written
-// (all when negative); private_tag adds a tag no reader knows.
-Bytes write_tiff (int width, int height, int rows_written = -1, bool private_tag = false);
 
 }  // namespace tamba::test
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 #include "log-capture.h"
 
+#include <algorithm>
+
 namespace tamba::test {
 
 LogCapture::LogCapture (const char *domain) : domain_ (domain)
@@ -13,27 +15,18 @@ LogCapture::LogCapture (const char *domain) : domain_ (domain)
                              this);
 }
 
-std::vector<std::string> LogCapture::criticals () const
+std::vector<std::string> LogCapture::texts (GLogLevelFlags level) const
 {
     std::vector<std::string> out;
     for (const auto &m : messages_)
-        if (m.level == G_LOG_LEVEL_CRITICAL) out.push_back (precondition_expression (m.text));
-    return out;
-}
-
-std::vector<std::string> LogCapture::warnings () const
-{
-    std::vector<std::string> out;
-    for (const auto &m : messages_)
-        if (m.level == G_LOG_LEVEL_WARNING) out.push_back (m.text);
+        if (m.level == level) out.push_back (level == G_LOG_LEVEL_CRITICAL ? precondition_expression (m.text) : m.text);
     return out;
 }
 
 bool LogCapture::warned (const std::string &reason) const
 {
-    for (const auto &w : warnings ())
-        if (w.find (reason) != std::string::npos) return true;
-    return false;
+    const auto all = warnings ();
+    return std::any_of (all.begin (), all.end (), [&] (const std::string &w) { return w.find (reason) != std::string::npos; });
 }
 
 std::string precondition_expression (const std::string &message)

@@ -27,13 +27,14 @@ public:
     const std::vector<LogMessage> &messages () const { return messages_; }
     void clear () { messages_.clear (); }
     // The expression texts of the precondition failures, in order.
-    std::vector<std::string> criticals () const;
+    std::vector<std::string> criticals () const { return texts (G_LOG_LEVEL_CRITICAL); }
     // The texts of the warnings, in order.
-    std::vector<std::string> warnings () const;
+    std::vector<std::string> warnings () const { return texts (G_LOG_LEVEL_WARNING); }
     // Whether a warning holds reason: the text after a module's "FORMAT: " prefix, or any part.
     bool warned (const std::string &reason) const;
 
 private:
+    std::vector<std::string> texts (GLogLevelFlags level) const;
     const gchar *domain_;
     guint id_;
     std::vector<LogMessage> messages_;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <utility>
 
 #ifndef TAMBA_TEST_LOADER_DIR
 #define TAMBA_TEST_LOADER_DIR ""
@@ -55,74 +54,53 @@ Module::Module (const std::string &path, const std::string &name)
 
 namespace {
 
+// Runs a whole-file entry on a temporary file holding the bytes.
 template <typename Entry>
-auto load_through (Entry entry, FILE *f) -> decltype (entry (f))
+auto load_through (Entry entry, const Bytes &bytes) -> decltype (entry (nullptr))
 {
-    auto result = entry && f ? entry (f) : nullptr;
-    if (f) std::fclose (f);
+    FILE *f = entry ? std::tmpfile () : nullptr;
+    if (!f) return nullptr;
+    std::fwrite (bytes.data (), 1, bytes.size (), f);
+    std::rewind (f);
+    auto result = entry (f);
+    std::fclose (f);
     return result;
-}
-
-FILE *temp_file_of (const Bytes &bytes)
-{
-    FILE *f = std::tmpfile ();
-    if (f) std::fwrite (bytes.data (), 1, bytes.size (), f), std::rewind (f);
-    return f;
 }
 
 }  // namespace
 
-Tamba *Module::load_file (const std::string &path) const { return load_through (entries_.load, std::fopen (path.c_str (), "rb")); }
-TambaAnimation *Module::load_animation_file (const std::string &path) const
+Tamba *Module::load_bytes (const Bytes &bytes) const { return load_through (entries_.load, bytes); }
+TambaAnimation *Module::load_animation_bytes (const Bytes &bytes) const { return load_through (entries_.load_animation, bytes); }
+
+Tamba *Module::load_xpm_strings (const std::vector<std::string> &strings) const
 {
-    return load_through (entries_.load_animation, std::fopen (path.c_str (), "rb"));
-}
-Tamba *Module::load_bytes (const Bytes &bytes) const { return load_through (entries_.load, temp_file_of (bytes)); }
-TambaAnimation *Module::load_animation_bytes (const Bytes &bytes) const
-{
-    return load_through (entries_.load_animation, temp_file_of (bytes));
+    std::vector<const char *> data;
+    for (const auto &s : strings) data.push_back (s.c_str ());
+    data.push_back (nullptr);
+    return entries_.load_xpm_data ? entries_.load_xpm_data (data.data ()) : nullptr;
 }
 
 const Module &module_for (const std::string &format)
 {
     static std::map<std::string, std::unique_ptr<Module>> modules;
     auto &m = modules[format];
-    if (!m)
-        m = std::make_unique<Module> (
-            std::string (TAMBA_TEST_LOADER_DIR) + "/libtambaloader-" + format + ".so", format);
+    if (!m) m = std::make_unique<Module> (std::string (TAMBA_TEST_LOADER_DIR) + "/libtambaloader-" + format + ".so", format);
     return *m;
 }
 
-Progressive::Progressive (Progressive &&o) noexcept : Progressive ()
-{
-    std::swap (image, o.image);
-    std::swap (frames, o.frames);
-    increments_ok = o.increments_ok, prepared = o.prepared, updates = o.updates;
-    animation_done = o.animation_done, updates_in_bounds = o.updates_in_bounds;
-    row_updates = std::move (o.row_updates), image_updates = o.image_updates;
-    updates_before_stop = o.updates_before_stop, complete_before_stop = o.complete_before_stop;
-    protocol_error = std::move (o.protocol_error);
-}
-
-Progressive::~Progressive ()
-{
-    for (TambaFrame *f : frames) {
-        if (f->tamba) tamba_unref (f->tamba);
-        g_free (f);
-    }
-    if (image) tamba_unref (image);
-}
-
 namespace {
+
+void free_frame (gpointer frame)
+{
+    if (Tamba *t = static_cast<TambaFrame *> (frame)->tamba) tamba_unref (t);
+    g_free (frame);
+}
 
 void on_prepare (Tamba *image, gpointer data)
 {
     auto *p = static_cast<Progressive *> (data);
     p->prepared++;
-    if (!image) {
-        p->protocol_error = "prepare without an image";
-        return;
-    }
+    if (!image) return void (p->protocol_error = "prepare without an image");
     // The library takes a reference at prepare; a frame handed over later uses it.
     if (p->image) tamba_unref (p->image);
     p->image = tamba_ref (image);
@@ -136,11 +114,9 @@ void on_update (Tamba *image, guint x, guint y, guint w, guint h, gpointer data)
     p->updates++;
     if (!p->prepared) p->protocol_error = "update before prepare";
     if (!image) return;
-    if (guint64 (x) + w > guint64 (image->width) || guint64 (y) + h > guint64 (image->height)) {
-        p->updates_in_bounds = false;
-        return;
-    }
-    if (image != p->image) return;
+    const bool inside = guint64 (x) + w <= guint64 (image->width) && guint64 (y) + h <= guint64 (image->height);
+    p->updates_in_bounds &= inside;
+    if (!inside || image != p->image) return;
     p->image_updates++;
     for (guint r = y; r < y + h; ++r) p->row_updates[r]++;
 }
@@ -148,10 +124,7 @@ void on_update (Tamba *image, guint x, guint y, guint w, guint h, gpointer data)
 void on_frame_done (TambaFrame *frame, gpointer data)
 {
     auto *p = static_cast<Progressive *> (data);
-    if (!frame) {
-        p->protocol_error = "frame done without a frame";
-        return;
-    }
+    if (!frame) return void (p->protocol_error = "frame done without a frame");
     // The frame owns the reference taken at prepare.
     if (frame->tamba && frame->tamba == p->image) p->image = nullptr;
     else if (frame->tamba) tamba_ref (frame->tamba);
@@ -170,14 +143,11 @@ Progressive load_in_pieces (const Module &module, const Bytes &bytes,
 {
     Progressive p;
     const auto &m = module.entries ();
-    if (!m.begin_load || !m.load_increment || !m.stop_load) {
-        p.increments_ok = false;
-        p.protocol_error = "module has no progressive entries";
-        return p;
-    }
-    gpointer context = m.begin_load (on_prepare, on_update, on_frame_done, on_animation_done, &p);
+    const bool progressive = m.begin_load && m.load_increment && m.stop_load;
+    gpointer context = progressive ? m.begin_load (on_prepare, on_update, on_frame_done, on_animation_done, &p) : nullptr;
     if (!context) {
         p.increments_ok = false;
+        if (!progressive) p.protocol_error = "module has no progressive entries";
         return p;
     }
     // Each piece is copied into a buffer of exactly its size, so the sanitizer build catches a
@@ -192,22 +162,23 @@ Progressive load_in_pieces (const Module &module, const Bytes &bytes,
             break;
         }
     }
-    p.updates_before_stop = p.updates;
+    p.prepared_before_stop = p.prepared, p.updates_before_stop = p.updates;
     p.complete_before_stop = p.prepared > 0 && !p.row_updates.empty ()
                              && std::count (p.row_updates.begin (), p.row_updates.end (), 0) == 0;
     m.stop_load (context);
     return p;
 }
 
+Progressive::~Progressive ()
+{
+    for (TambaFrame *f : frames) free_frame (f);
+    if (image) tamba_unref (image);
+}
+
 void free_animation (TambaAnimation *animation)
 {
     if (!animation) return;
-    for (GList *l = animation->frames; l; l = l->next) {
-        auto *f = static_cast<TambaFrame *> (l->data);
-        if (f->tamba) tamba_unref (f->tamba);
-        g_free (f);
-    }
-    g_list_free (animation->frames);
+    g_list_free_full (animation->frames, free_frame);
     g_free (animation);
 }
 

@@ -36,11 +36,11 @@ public:
 
     bool ok () const { return entries_.module != nullptr; }
     const TambaModule &entries () const { return entries_; }
-    Tamba *load_file (const std::string &path) const;
-    TambaAnimation *load_animation_file (const std::string &path) const;
     // Whole-file loads of bytes, through a temporary file.
     Tamba *load_bytes (const Bytes &bytes) const;
     TambaAnimation *load_animation_bytes (const Bytes &bytes) const;
+    // The strings of an XPM image given to load_xpm_data.
+    Tamba *load_xpm_strings (const std::vector<std::string> &strings) const;
 
 private:
     TambaModule entries_ {};  // modules stay open, as the library keeps them
@@ -57,15 +57,17 @@ struct Progressive {
     bool updates_in_bounds = true;     // every update rectangle lies inside the image
     std::vector<int> row_updates;      // per row of the image last prepared: updates covering it
     int image_updates = 0;             // updates for the image last prepared
-    int updates_before_stop = 0;       // updates made before stop_load was called
+    int prepared_before_stop = 0, updates_before_stop = 0;  // counted when stop_load was called
     bool complete_before_stop = false; // the image last prepared had every row updated by then
     std::vector<TambaFrame *> frames;  // frames handed over (owned by this record)
     std::string protocol_error;        // a callback broke the contract, or ""
 
     Progressive () = default;
-    Progressive (Progressive &&other) noexcept;
-    Progressive &operator= (Progressive &&) = delete;
+    Progressive (Progressive &&other) noexcept : Progressive (other) { other.image = nullptr, other.frames.clear (); }
     ~Progressive ();
+
+private:
+    Progressive (const Progressive &) = default;  // only for the move, which takes the references
 };
 
 // Feeds the bytes to the module in pieces taken in turn from piece_sizes (the last one shorter;
@@ -73,10 +75,7 @@ struct Progressive {
 // library's progressive loader does.
 Progressive load_in_pieces (const Module &module, const Bytes &bytes,
                             const std::vector<size_t> &piece_sizes);
-inline Progressive load_in_pieces (const Module &module, const Bytes &bytes, size_t piece_size)
-{
-    return load_in_pieces (module, bytes, std::vector<size_t> {piece_size});
-}
+inline Progressive load_in_pieces (const Module &m, const Bytes &b, size_t piece) { return load_in_pieces (m, b, std::vector {piece}); }
 
 // The piece sizes of the conformance and format tests; 0 is the whole data at once.
 inline const std::vector<size_t> kPieceSizes = {1, 13, 787, 4096, 0};

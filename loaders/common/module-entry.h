@@ -155,12 +155,14 @@ Tamba *load_file (const Format &format, FILE *file)
     } else {
         FrameCollector frames;
         D decoder {frames.sink ()};
+        const unsigned warned = warnings_given;
         read_file (file, [&] (const guchar *p, size_t n) {
             return decoder.feed (p, n) && frames.count () == 0;
         });
         if (frames.count () == 0) decoder.finish ();
         if (frames.count () == 0) {
-            warn (format, "the data holds no image");
+            // Said only when the decoder has not said why.
+            if (warnings_given == warned) warn (format, "the data holds no image");
             return nullptr;
         }
         return compose_on_screen (format, frames.first (), decoder.screen_width (),
@@ -174,10 +176,11 @@ TambaAnimation *load_frames (const Format &format, FILE *file)
 {
     FrameCollector frames;
     D decoder {frames.sink ()};
+    const unsigned warned = warnings_given;
     read_file (file, [&] (const guchar *p, size_t n) { return decoder.feed (p, n); });
     decoder.finish ();
     if (frames.count () == 0) {
-        warn (format, "the data holds no image");
+        if (warnings_given == warned) warn (format, "the data holds no image");
         return nullptr;
     }
     auto *animation = static_cast<TambaAnimation *> (g_malloc0 (sizeof (TambaAnimation)));

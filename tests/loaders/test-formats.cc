@@ -160,6 +160,7 @@ TEST_P (Refused, FailsWithItsReason)
         log.clear ();
         EXPECT_EQ (ImagePtr (data ? module.load_xpm_strings (c.xpm) : module.load_bytes (c.bytes)), nullptr);
         EXPECT_TRUE (log.warned (c.reason)) << (data ? "load_xpm_data" : "whole file");
+        EXPECT_EQ (log.warnings ().size (), 1u) << "one warning per failure";
     }
     // Progressively the data is refused, or at least never reported as a complete image.
     for (size_t piece : {size_t (7), size_t (0)}) {

@@ -17,6 +17,7 @@
 #include "log-capture.h"
 #include "pixel-reference.h"
 #include "xvfb-fixture.h"
+#include "xvfb-server.h"
 
 using namespace tamba::test;
 using Strings = std::vector<std::string>;
@@ -49,17 +50,6 @@ XShmPutImage (Display *d, Drawable w, GC gc, XImage *image, int sx, int sy, int 
 
 namespace {
 
-// An image of random samples, alpha included.
-Image random_image (int width, int height, bool alpha, unsigned seed)
-{
-    Image img (tamba_new (GDK_COLORSPACE_RGB, alpha, 8, width, height));
-    std::mt19937 rng (seed);
-    for (int i = 0; i < height * img->rowstride; ++i) img->pixels[i] = guchar (rng ());
-    return img;
-}
-
-const guchar *at (const Tamba *t, int x, int y) { return t->pixels + y * t->rowstride + x * t->n_channels; }
-
 guint32 background () { return guint32 (gdk_rgb_xpixel_from_rgb (0x123456)); }
 
 // A shown window of GdkRGB's visual; Xvfb has no window manager, so it stays where it is put.
@@ -86,7 +76,7 @@ TEST (Layer, VisualsComeFromTheServer)
     ASSERT_NE (v, nullptr);
     EXPECT_EQ (v, gdk_visual_get_system ());  // the default visual, never an ARGB one
     EXPECT_EQ (v->depth, DefaultDepth (gdk_display, gdk_screen));
-    const std::string &cfg = xvfb_config ();
+    const std::string cfg = xvfb_config_from_env ();
     GdkVisualType want = cfg == "8" ? GDK_VISUAL_PSEUDO_COLOR : GDK_VISUAL_TRUE_COLOR;
     if (cfg.find ("-cc ") != std::string::npos) want = GdkVisualType (cfg.back () - '0');
     EXPECT_EQ (v->type, want);
@@ -178,7 +168,7 @@ TEST (Layer, SharedMemoryAndPlainDrawingAgree)
         // Without the extension the layer turns XShm off on first use; a machine refusing shared
         // memory may turn it off too.
         const bool shm = xshm && gdk_get_use_xshm ();
-        if (xvfb_config ().find ("MIT-SHM") != std::string::npos) {
+        if (xvfb_config_from_env ().find ("MIT-SHM") != std::string::npos) {
             EXPECT_FALSE (shm);
         }
         EXPECT_EQ (shm_puts > before, shm) << "XShm " << xshm;
@@ -280,8 +270,6 @@ TEST (Render, PixmapHoldsTheImageAndMaskItsThresholdedAlpha)
     EXPECT_EQ (mask, nullptr);
 }
 
-Rgb rgb_at (const Tamba *t, int x, int y) { return {at (t, x, y)[0], at (t, x, y)[1], at (t, x, y)[2]}; }
-
 TEST (Capture, WindowIntoADestinationWithAlpha)
 {
     const int w = 13, h = 6;
@@ -301,7 +289,7 @@ TEST (Capture, WindowIntoADestinationWithAlpha)
                     continue;
                 }
                 const guint32 drawn = rgb_pixel (at (src.get (), x - 1, y - 2));
-                ASSERT_EQ (rgb_at (dest.get (), x, y), colour_of_pixel (drawn, gdk_rgb_get_visual (), gdk_window_get_colormap (win)));
+                ASSERT_EQ ((Rgb{p[0], p[1], p[2]}), colour_of_pixel (drawn, gdk_rgb_get_visual (), gdk_window_get_colormap (win)));
                 ASSERT_EQ (p[3], 255);
             }
     }

@@ -13,9 +13,9 @@ class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp () override
     {
-        server_ = std::make_unique<XvfbServer> (xvfb_config ());
+        server_ = std::make_unique<XvfbServer> (xvfb_config_from_env ());
         ASSERT_FALSE (server_->display ().empty ())
-            << "Xvfb (" << xvfb_config () << ") did not start; is the xvfb package installed?";
+            << "Xvfb (" << xvfb_config_from_env () << ") did not start; is the xvfb package installed?";
         ASSERT_TRUE (open_layer_on (server_->display ()))
             << "no X display at " << server_->display ();
     }
@@ -32,12 +32,6 @@ const bool registered = [] {
 }();
 
 }  // namespace
-
-const std::string &xvfb_config ()
-{
-    static const std::string config = xvfb_config_from_env ();
-    return config;
-}
 
 std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width, int height)
 {

@@ -16,9 +16,6 @@
 
 namespace tamba::test {
 
-// The configuration this process was started for, as given in TAMBA_XVFB.
-const std::string &xvfb_config ();
-
 // The pixel values of a rectangle of a drawable, read back through the X layer.
 std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width, int height);
 

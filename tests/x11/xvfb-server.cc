@@ -39,9 +39,7 @@ XvfbServer::XvfbServer (const std::string &config)
         // The server must not outlive a test process that dies without tearing down (an abort,
         // a fatal X error), nor hold its output pipe open.
         prctl (PR_SET_PDEATHSIG, SIGTERM);
-        dup2 (fds[1], 3);
-        if (fds[0] != 3) close (fds[0]);
-        if (fds[1] != 3) close (fds[1]);
+        dup2 (fds[1], 3);  // the pipe's own descriptors go with the rest below
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back (a.data ());
         argv.push_back (nullptr);

@@ -81,6 +81,11 @@ TEST (ScaleInterface, PreconditionsWriteNothing)
          {"check_size != 0"}},
         {[&] { return tamba_composite_color_simple (rgb.get (), 8, 2, GDK_INTERP_BILINEAR, 128, 0, 0, 1); },
          {"check_size != 0"}},
+        {[&] { return tamba_copy_area (rgb.get (), 2, 0, 3, 1, d, 0, 0), null; }, {"src_x >= 0 && src_x + width <= src_tamba->width"}},
+        {[&] { return tamba_copy_area (rgb.get (), 0, -1, 1, 1, d, 0, 0), null; }, {"src_y >= 0 && src_y + height <= src_tamba->height"}},
+        {[&] { return tamba_copy_area (rgb.get (), 0, 0, 1, 1, d, 4, 0), null; }, {"dest_x >= 0 && dest_x + width <= dest_tamba->width"}},
+        {[&] { return tamba_copy_area (rgb.get (), 0, 0, 1, 1, d, 0, -1), null; }, {"dest_y >= 0 && dest_y + height <= dest_tamba->height"}},
+        {[&] { return tamba_copy_area (nullptr, 0, 0, 1, 1, d, 0, 0), null; }, {"src_tamba != NULL"}},
         {[&] { return odd->n_channels = 5, tamba_add_alpha (odd.get (), FALSE, 0, 0, 0); },
          {"tamba->n_channels == 3 || tamba->n_channels == 4"}},
         {[&] { return odd->n_channels = 3, odd->bits_per_sample = 16, tamba_add_alpha (odd.get (), FALSE, 0, 0, 0); },
@@ -161,7 +166,7 @@ TEST (AddAlpha, SubstitutesOneColourExactly)
     EXPECT_EQ (all_bytes (copy.get ()), all_bytes (rgba.get ()));
 }
 
-TEST (CopyArea, CopiesAndChecksBothRectangles)
+TEST (CopyArea, CopiesIntoTheDestinationsLayout)
 {
     const Image src = make (5, 4, false), dest = make (6, 6, true, 9);
     tamba_copy_area (src.get (), 2, 1, 3, 3, dest.get (), 0, 2);
@@ -171,25 +176,6 @@ TEST (CopyArea, CopiesAndChecksBothRectangles)
             expected.push_back (255);
             EXPECT_EQ (pixel (dest.get (), x, 2 + y), expected);
         }
-    const Bytes before = all_bytes (dest.get ());
-    struct Case {
-        const Tamba *src;
-        int sx, sy, w, h, dx, dy;
-        const char *message;
-    };
-    const Case cases[] = {
-        {src.get (), 3, 0, 3, 1, 0, 0, "src_x >= 0 && src_x + width <= src_tamba->width"},
-        {src.get (), 0, -1, 1, 1, 0, 0, "src_y >= 0 && src_y + height <= src_tamba->height"},
-        {src.get (), 0, 0, 1, 1, 6, 0, "dest_x >= 0 && dest_x + width <= dest_tamba->width"},
-        {src.get (), 0, 0, 1, 1, 0, -1, "dest_y >= 0 && dest_y + height <= dest_tamba->height"},
-        {nullptr, 0, 0, 1, 1, 0, 0, "src_tamba != NULL"},
-    };
-    for (const Case &c : cases) {
-        LogCapture log;
-        tamba_copy_area (c.src, c.sx, c.sy, c.w, c.h, dest.get (), c.dx, c.dy);
-        EXPECT_EQ (log.criticals (), Strings{c.message});
-    }
-    EXPECT_EQ (all_bytes (dest.get ()), before);
 }
 
 // The engine keeps no state: four threads scaling and compositing from shared sources into

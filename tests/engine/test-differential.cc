@@ -49,14 +49,15 @@ struct Case {
     }
 };
 
-// A source of random bytes and a destination of dest_w x dest_h rendered from the origin.
-Case fixed_case (ref::Op op, int interp, Layout sl, int src_w, int src_h, Layout dl, int dest_w, int dest_h, double scale)
+// A source of random bytes and a destination of dest_w x dest_h rendered from (x0, y0).
+Case fixed_case (ref::Op op, int interp, Layout sl, int src_w, int src_h, Layout dl, int dest_w, int dest_h, double scale,
+                 int x0 = 0, int y0 = 0)
 {
     Case c;
     c.src.resize (size_t (src_w) * size_t (src_h) * size_t (sl.channels));
     std::mt19937 rng (unsigned (src_w * 31 + src_h));
     for (auto &b : c.src) b = guchar (rng ());
-    c.req = {op, nullptr, 0, 0, dest_w, dest_h, dest_w * dl.channels, dl.channels, dl.alpha,
+    c.req = {op, nullptr, x0, y0, x0 + dest_w, y0 + dest_h, dest_w * dl.channels, dl.channels, dl.alpha,
              {c.src.data (), src_w, src_h, src_w * sl.channels, sl.channels, sl.alpha},
              scale, scale, interp, 255, 0, 0, 8, 0, 0xffffff};
     c.dest.assign (size_t (c.req.dest_rowstride) * size_t (dest_h) + 2 * kGuard, 77);
@@ -189,12 +190,10 @@ TEST (EngineDifferential, LargeSourcesAndExtremeScalesMatchTheModel)
     for (const auto &[width, height] : {std::pair{70000, 3}, std::pair{3, 70000}})
         for (int interp = 0; interp < 4; interp++)
             for (double scale : {1.0, 2.0, 0.5, 1.5}) {
-                Case c = fixed_case (ref::kComposite, interp, kRgba, width, height, kRgba, 8, 8, scale);
+                // Three columns and rows beyond the scaled source.
+                Case c = fixed_case (ref::kComposite, interp, kRgba, width, height, kRgba, 8, 8, scale,
+                                     int (width * scale) - 5, int (height * scale) - 5);
                 c.req.overall_alpha = 200;
-                c.req.render_x0 = int (width * scale) - 5;  // three columns and rows beyond it
-                c.req.render_y0 = int (height * scale) - 5;
-                c.req.render_x1 = c.req.render_x0 + 8;
-                c.req.render_y1 = c.req.render_y0 + 8;
                 EXPECT_EQ (first_difference (c), -1) << c.describe ();
             }
     for (const auto &[interp, scale] : {std::pair{0, 65536.0}, {2, 65536.0}, {3, 65536.0}, {0, 3.1e-5}}) {

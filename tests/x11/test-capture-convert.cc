@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// The X layer and capture without a server: the twenty conversion routines and the generic
-// conversion on synthetic images of every layout, including MSB-first and packed 24-bit pixels
-// that no local server produces, in wrapped images; and a failed open, after which calls that need
-// the server refuse with a message instead of crashing.
+// Capture's conversion routines and generic path on wrapped images of every layout, including
+// MSB-first and packed 24-bit pixels that no local server produces; and a failed open, after
+// which calls that need the server refuse with a message instead of crashing.
 #include <gtest/gtest.h>
 
 #include <gdk/gdk.h>

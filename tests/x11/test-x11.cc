@@ -291,13 +291,11 @@ TEST (Capture, WindowIntoADestinationWithAlpha)
 TEST (Capture, UnreadableWindowsAreRefused)
 {
     const int sw = gdk_screen_width (), sh = gdk_screen_height ();
-    struct Window {
-        int wx, wy, sx, sy, w, h;
-    };
     LogCapture log;
-    for (const Window &c : {Window{sw - 40, 10, 30, 0, 60, 5}, Window{-10, 10, 5, 0, 20, 5}, Window{10, sh - 20, 0, 10, 20, 30}}) {
-        GdkWindow *win = shown_window (c.wx, c.wy, 100, 50);
-        EXPECT_EQ (tamba_get_from_drawable (nullptr, win, nullptr, c.sx, c.sy, 0, 0, c.w, c.h), nullptr);
+    // (window x, y; source x, y, width, height) past the right, the left and the bottom edge
+    for (const auto &[wx, wy, sx, sy, w, h] : {std::array{sw - 40, 10, 30, 0, 60, 5}, {-10, 10, 5, 0, 20, 5}, {10, sh - 20, 0, 10, 20, 30}}) {
+        GdkWindow *win = shown_window (wx, wy, 100, 50);
+        EXPECT_EQ (tamba_get_from_drawable (nullptr, win, nullptr, sx, sy, 0, 0, w, h), nullptr);
         gdk_window_destroy (win);
     }
     GdkWindow *parent = shown_window (5, 5, 50, 50), *child = shown_window (1, 1, 10, 10, parent);

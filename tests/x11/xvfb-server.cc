@@ -20,8 +20,7 @@ namespace tamba::test {
 XvfbServer::XvfbServer (const std::string &config)
 {
     std::istringstream in (config);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset",
-                                     "-screen", "0"};
+    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0"};
     std::string depth = "24";
     in >> depth;
     args.push_back ("640x480x" + depth);
@@ -46,9 +45,7 @@ XvfbServer::XvfbServer (const std::string &config)
         // The server's start-up chatter would bury the test output.
         const int null = open ("/dev/null", O_RDWR);
         if (null < 0) _exit (126);
-        dup2 (null, 0);
-        dup2 (null, 1);
-        dup2 (null, 2);
+        for (int fd : {0, 1, 2}) dup2 (null, fd);
         for (int fd = 4; fd < 1024; ++fd) close (fd);
         execvp ("Xvfb", argv.data ());
         _exit (127);
@@ -72,9 +69,7 @@ XvfbServer::~XvfbServer ()
 {
     if (pid_ <= 0) return;
     kill (pid_, SIGTERM);
-    int status;
-    while (waitpid (pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid (pid_, nullptr, 0) < 0 && errno == EINTR) continue;
 }
 
 std::string xvfb_config_from_env ()

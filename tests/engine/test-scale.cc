@@ -11,32 +11,16 @@
 #include <vector>
 
 #include "log-capture.h"
+#include "pixel-reference.h"
 #include "tamba/tamba.h"
 
 namespace {
 
-using tamba::test::LogCapture;
+using namespace tamba::test;
 using Bytes = std::vector<guchar>;
 using Strings = std::vector<std::string>;
 
-struct Unref {
-    void operator() (Tamba *t) const { tamba_unref (t); }
-};
-using Image = std::unique_ptr<Tamba, Unref>;
-
-Image make (int w, int h, bool alpha, int seed = 1)
-{
-    Image t (tamba_new (GDK_COLORSPACE_RGB, alpha, 8, w, h));
-    const int n = t->rowstride;  // the row padding as well: tests compare whole buffers
-    for (int k = 0; k < h * n; k++) t->pixels[k] = guchar (seed * 31 + k / n * 17 + k % n * 7);
-    return t;
-}
-
-Bytes pixel (const Tamba *t, int x, int y)
-{
-    const guchar *p = t->pixels + y * t->rowstride + x * t->n_channels;
-    return Bytes (p, p + t->n_channels);
-}
+Bytes pixel (const Tamba *t, int x, int y) { return Bytes (at (t, x, y), at (t, x, y) + t->n_channels); }
 
 Bytes all_bytes (const Tamba *t) { return Bytes (t->pixels, t->pixels + t->rowstride * t->height); }
 
@@ -44,7 +28,7 @@ Bytes all_bytes (const Tamba *t) { return Bytes (t->pixels, t->pixels + t->rowst
 // leaves the destination alone; an empty rectangle inside the image is accepted silently.
 TEST (ScaleInterface, PreconditionsWriteNothing)
 {
-    const Image src = make (4, 4, true), dest = make (4, 4, true, 2), rgb = make (4, 4, false);
+    const Image src = random_image (4, 4, true, 1), dest = random_image (4, 4, true, 2), rgb = random_image (4, 4, false, 1);
     Tamba *s = src.get (), *d = dest.get ();
     const Bytes before = all_bytes (d);
     const auto scale = [&] (int x, int y, int w, int h, int alpha) {
@@ -56,7 +40,7 @@ TEST (ScaleInterface, PreconditionsWriteNothing)
     const std::string dest_y = "dest_y >= 0 && dest_y + dest_height <= dest->height";
     const std::string opacity = "overall_alpha >= 0 && overall_alpha <= 255";
     const Tamba *null = nullptr;
-    Image odd = make (2, 2, false);
+    Image odd = random_image (2, 2, false, 1);
     struct Case {
         std::function<const void *()> call;
         Strings criticals;
@@ -107,9 +91,9 @@ TEST (ScaleInterface, PreconditionsWriteNothing)
 
 TEST (ScaleInterface, OffsetsRoundHalvesUp)
 {
-    const Image src = make (4, 4, false);
+    const Image src = random_image (4, 4, false, 1);
     for (const auto &[offset, shift] : {std::pair{0.4, 0}, {0.5, 1}, {-0.5, 0}, {-1.5, -1}, {1.49, 1}}) {
-        const Image dest = make (6, 6, false, 5);
+        const Image dest = random_image (6, 6, false, 5);
         tamba_scale (src.get (), dest.get (), 2, 2, 1, 1, offset, offset, 1, 1, GDK_INTERP_NEAREST);
         EXPECT_EQ (pixel (dest.get (), 2, 2), pixel (src.get (), 2 - shift, 2 - shift)) << offset;
     }
@@ -117,9 +101,9 @@ TEST (ScaleInterface, OffsetsRoundHalvesUp)
 
 TEST (ScaleInterface, CheckerboardAlignsWithCheckOrigin)
 {
-    Image clear = make (2, 2, true);
+    Image clear = random_image (2, 2, true, 1);
     for (int k = 3; k < 16; k += 4) clear->pixels[k] = 0;
-    const Image dest = make (8, 8, false);
+    const Image dest = random_image (8, 8, false, 1);
     // The rectangle starts at (4, 0); check_x = dest_x puts the board on the image's origin.
     tamba_composite_color (clear.get (), dest.get (), 4, 0, 4, 8, 0, 0, 4, 4, GDK_INTERP_NEAREST,
                            255, 4, 0, 4, 0x0000ff, 0xff0000);
@@ -131,7 +115,7 @@ TEST (ScaleInterface, CheckerboardAlignsWithCheckOrigin)
 // of 16.
 TEST (SimpleForms, NegativeCheckSizeDrawsOneSquareSize)
 {
-    Image src = make (4, 4, true);
+    Image src = random_image (4, 4, true, 1);
     for (int k = 3; k < 4 * src->rowstride; k += 4) src->pixels[k] = 0;
     for (int interp = 0; interp < 4; interp++) {
         LogCapture log;
@@ -161,14 +145,14 @@ TEST (AddAlpha, SubstitutesOneColourExactly)
     EXPECT_EQ (pixel (keep.get (), 0, 0), (Bytes{255, 0, 255, 255}));
     EXPECT_EQ (all_bytes (cut.get ()), (Bytes{255, 0, 255, 0, 255, 0, 254, 255, 1, 2, 3, 255, 255, 0, 255, 0}));
     // An image with alpha is copied as it is.
-    const Image rgba = make (3, 2, true);
+    const Image rgba = random_image (3, 2, true, 1);
     const Image copy (tamba_add_alpha (rgba.get (), TRUE, 0, 0, 0));
     EXPECT_EQ (all_bytes (copy.get ()), all_bytes (rgba.get ()));
 }
 
 TEST (CopyArea, CopiesIntoTheDestinationsLayout)
 {
-    const Image src = make (5, 4, false), dest = make (6, 6, true, 9);
+    const Image src = random_image (5, 4, false, 1), dest = random_image (6, 6, true, 9);
     tamba_copy_area (src.get (), 2, 1, 3, 3, dest.get (), 0, 2);
     for (int y = 0; y < 3; y++)
         for (int x = 0; x < 3; x++) {
@@ -182,7 +166,7 @@ TEST (CopyArea, CopiesIntoTheDestinationsLayout)
 // their own destinations give the bytes of the same calls made one after another.
 TEST (Concurrency, ThreadsGiveTheSerialBytes)
 {
-    const Image sources[] = {make (37, 29, true, 3), make (64, 48, false, 4)};
+    const Image sources[] = {random_image (37, 29, true, 3), random_image (64, 48, false, 4)};
     constexpr int kCalls = 96, kThreads = 4;
     const auto run = [&] (int call, Tamba *dest) {
         std::mt19937 rng {unsigned (call)};
@@ -199,7 +183,7 @@ TEST (Concurrency, ThreadsGiveTheSerialBytes)
     };
     const auto dests = [&] {
         std::vector<Image> d;
-        for (int i = 0; i < kCalls; ++i) d.push_back (make (23 + i % 17, 19 + i % 13, i % 4 != 0, i));
+        for (int i = 0; i < kCalls; ++i) d.push_back (random_image (23 + i % 17, 19 + i % 13, i % 4 != 0, i));
         return d;
     };
     std::vector<Image> serial = dests (), parallel = dests ();

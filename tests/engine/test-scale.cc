@@ -99,27 +99,21 @@ TEST (ScaleInterface, OffsetsRoundHalvesUp)
     }
 }
 
-TEST (ScaleInterface, CheckerboardAlignsWithCheckOrigin)
+// The board follows check_x and check_y, and a negative check_size is refused once while every
+// path, edge pixels included, draws squares of 16.
+TEST (ScaleInterface, CheckerboardOriginAndNegativeSize)
 {
-    Image clear = random_image (2, 2, true, 1);
-    for (int k = 3; k < 16; k += 4) clear->pixels[k] = 0;
+    Image clear = random_image (4, 4, true, 1);
+    for (int k = 3; k < 4 * clear->rowstride; k += 4) clear->pixels[k] = 0;
     const Image dest = random_image (8, 8, false, 1);
     // The rectangle starts at (4, 0); check_x = dest_x puts the board on the image's origin.
     tamba_composite_color (clear.get (), dest.get (), 4, 0, 4, 8, 0, 0, 4, 4, GDK_INTERP_NEAREST,
                            255, 4, 0, 4, 0x0000ff, 0xff0000);
     EXPECT_EQ (pixel (dest.get (), 4, 0), (Bytes{255, 0, 0}));
     EXPECT_EQ (pixel (dest.get (), 4, 4), (Bytes{0, 0, 255}));
-}
-
-// A negative check_size is refused once and every path, edge pixels included, draws squares
-// of 16.
-TEST (SimpleForms, NegativeCheckSizeDrawsOneSquareSize)
-{
-    Image src = random_image (4, 4, true, 1);
-    for (int k = 3; k < 4 * src->rowstride; k += 4) src->pixels[k] = 0;
     for (int interp = 0; interp < 4; interp++) {
         LogCapture log;
-        const Image out (tamba_composite_color_simple (src.get (), 40, 40, GdkInterpType (interp),
+        const Image out (tamba_composite_color_simple (clear.get (), 40, 40, GdkInterpType (interp),
                                                        255, -8, 0x000000, 0x0000ff));
         ASSERT_NE (out, nullptr);
         EXPECT_EQ (log.criticals (), Strings{"check_size >= 0"}) << interp;

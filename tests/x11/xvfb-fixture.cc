@@ -26,10 +26,7 @@ private:
     std::unique_ptr<XvfbServer> server_;
 };
 
-const bool registered = [] {
-    ::testing::AddGlobalTestEnvironment (new XvfbEnvironment);
-    return true;
-}();
+::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment (new XvfbEnvironment);
 
 }  // namespace
 

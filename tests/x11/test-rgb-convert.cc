@@ -22,10 +22,7 @@ using Bytes = std::vector<guchar>;
 PixelFormat true_format (int depth, int bpp, std::array<int, 3> shift, std::array<int, 3> prec)
 {
     PixelFormat f;
-    f.depth = depth;
-    f.bpp = bpp;
-    f.shift = shift;
-    f.prec = prec;
+    f.depth = depth, f.bpp = bpp, f.shift = shift, f.prec = prec;
     return f;
 }
 

@@ -45,8 +45,7 @@ std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width
 void fill_drawable (GdkDrawable *drawable, guint32 pixel)
 {
     GdkGC *gc = gdk_gc_new (drawable);
-    GdkColor colour{};
-    colour.pixel = pixel;
+    GdkColor colour{pixel, 0, 0, 0};
     gdk_gc_set_foreground (gc, &colour);
     gdk_draw_rectangle (drawable, gc, TRUE, 0, 0, -1, -1);
     gdk_gc_unref (gc);

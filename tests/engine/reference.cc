@@ -17,42 +17,23 @@ struct Filter {
     const int *matrix (int p, int q) const { return weights.data () + (p * 16 + q) * n_x * n_y; }
 };
 
+// The length of [k, k + 1) inside [f, f + 1 / s).
 double overlap (int k, double f, double s)
 {
-    double e = f + 1 / s;
-    if (k >= f) {
-        if (e <= k) return 0;
-        if (k + 1 >= e) return e - k;
-        return 1;
-    }
-    if (k + 1 <= f) return 0;
-    if (k + 1 >= e) return e - f;
-    return (k + 1) - f;
+    return std::max (0.0, std::min (k + 1.0, f + 1 / s) - std::max (double (k), f));
 }
 
-bool clip (double b0, double b1, double &lo, double &hi)
-{
-    if (b0 <= 0) {
-        if (b1 <= 0) return false;
-        lo = 0;
-    } else {
-        if (b0 >= 1) return false;
-        lo = b0;
-    }
-    hi = b1 > 1 ? 1 : b1;
-    return true;
-}
-
+// The integral of x * y / 4 over the box clipped to the unit square.
 double quadrant (double bx0, double bx1, double by0, double by1)
 {
-    double x0, x1, y0, y1;
-    if (!clip (bx0, bx1, x0, x1) || !clip (by0, by1, y0, y1)) return 0;
-    return (x1 * x1 - x0 * x0) * 0.25 * (y1 * y1 - y0 * y0);
+    const double x0 = std::max (bx0, 0.0), x1 = std::min (bx1, 1.0), y0 = std::max (by0, 0.0), y1 = std::min (by1, 1.0);
+    return x0 < x1 && y0 < y1 ? (x1 * x1 - x0 * x0) * 0.25 * (y1 * y1 - y0 * y0) : 0;
 }
 
-double axis_fast (int k, double f, double s)
+// One axis of the tiles and bilinear weights; bilinear enlargement interpolates two taps.
+double axis (int interp, int k, double f, double s)
 {
-    if (s > 1.0) return k == 0 ? (1 - f) / s : f / s;
+    if (interp == kBilinear && s > 1.0) return k == 0 ? (1 - f) / s : f / s;
     return overlap (k, f, s);
 }
 
@@ -74,44 +55,31 @@ void correct_total (int *w, int n, int total, double overall_alpha)
 Filter make_filter (int interp, double sx, double sy, double alpha)
 {
     Filter f;
-    if (interp == kTiles) {
-        f.n_x = int (std::ceil (1 / sx + 1));
-        f.n_y = int (std::ceil (1 / sy + 1));
-    } else if (interp == kBilinear) {
-        f.n_x = sx > 1.0 ? 2 : int (std::ceil (1 / sx + 1));
-        f.n_y = sy > 1.0 ? 2 : int (std::ceil (1 / sy + 1));
-        f.x_offset = sx > 1.0 ? (1 / sx - 1) * 0.5 : 0.0;
-        f.y_offset = sy > 1.0 ? (1 / sy - 1) * 0.5 : 0.0;
-    } else {
-        f.n_x = int (std::ceil (1 / sx + 2));
-        f.n_y = int (std::ceil (1 / sy + 2));
-        f.x_offset = f.y_offset = -1.0;
-    }
+    const auto taps = [&] (double s) {
+        return interp == kBilinear && s > 1.0 ? 2 : int (std::ceil (1 / s + (interp == kHyper ? 2 : 1)));
+    };
+    const auto offset = [&] (double s) {
+        return interp == kHyper ? -1.0 : interp == kBilinear && s > 1.0 ? (1 / s - 1) * 0.5 : 0.0;
+    };
+    f.n_x = taps (sx), f.n_y = taps (sy), f.x_offset = offset (sx), f.y_offset = offset (sy);
     f.weights.assign (size_t (256 * f.n_x * f.n_y), 0);
     for (int p = 0; p < 16; p++)
         for (int q = 0; q < 16; q++) {
-            double fy = p * 0.0625, fx = q * 0.0625;
+            const double fy = p * 0.0625, fx = q * 0.0625, X = fx + 1 / sx, Y = fy + 1 / sy;
             int *m = f.weights.data () + (p * 16 + q) * f.n_x * f.n_y;
             int total = 0;
             for (int i = 0; i < f.n_y; i++)
                 for (int j = 0; j < f.n_x; j++) {
                     double v;
-                    if (interp == kTiles) {
-                        v = overlap (j, fx, sx) * 65536 * sx * overlap (i, fy, sy) * sy * alpha;
-                    } else if (interp == kBilinear) {
-                        v = axis_fast (j, fx, sx) * 65536 * sx * axis_fast (i, fy, sy) * sy * alpha;
+                    if (interp != kHyper) {
+                        v = axis (interp, j, fx, sx) * 65536 * sx * axis (interp, i, fy, sy) * sy * alpha;
                     } else {
-                        double X = fx + 1 / sx, Y = fy + 1 / sy;
-                        double xa = j + 0.5 - X, xb = j + 0.5 - fx, xc = fx + 1.5 - j,
-                               xd = X + 1.5 - j;
-                        double ya = i + 0.5 - Y, yb = i + 0.5 - fy, yc = fy + 1.5 - i,
-                               yd = Y + 1.5 - i;
-                        double w = quadrant (xa, xb, ya, yb) + quadrant (xc, xd, ya, yb) +
-                                   quadrant (xa, xb, yc, yd) + quadrant (xc, xd, yc, yd);
-                        v = w * 65536 * sx * sy * alpha;
+                        const double xa = j + 0.5 - X, xb = j + 0.5 - fx, xc = fx + 1.5 - j, xd = X + 1.5 - j;
+                        const double ya = i + 0.5 - Y, yb = i + 0.5 - fy, yc = fy + 1.5 - i, yd = Y + 1.5 - i;
+                        v = (quadrant (xa, xb, ya, yb) + quadrant (xc, xd, ya, yb) + quadrant (xa, xb, yc, yd) +
+                             quadrant (xc, xd, yc, yd)) * 65536 * sx * sy * alpha;
                     }
-                    m[i * f.n_x + j] = int (v + 0.5);
-                    total += m[i * f.n_x + j];
+                    total += m[i * f.n_x + j] = int (v + 0.5);
                 }
             correct_total (m, f.n_x * f.n_y, total, alpha);
         }
@@ -125,20 +93,10 @@ const guchar *pixel_at (const Image &s, int64_t x, int64_t y)
     return s.pixels + y * s.rowstride + x * s.channels;
 }
 
-int shift_of (int size)
-{
-    if (size < 0) return 4;
-    int n = 0;
-    while (size != 0 && !(size & 1)) {
-        size >>= 1;
-        n++;
-    }
-    return n;
-}
-
 guint32 check_colour (const Request &r, int64_t i, int64_t j)
 {
-    int s = shift_of (r.check_size);
+    // Squares of the lowest set bit of the size; 16 for a negative size.
+    const int s = r.check_size < 0 ? 4 : r.check_size ? __builtin_ctz (unsigned (r.check_size)) : 0;
     bool odd = (((i + r.check_y) >> s) & 1) != (((j + r.check_x) >> s) & 1);
     return odd ? r.color2 : r.color1;
 }
@@ -157,11 +115,6 @@ void nearest (const Request &r, int64_t i, int64_t j, guchar *d)
     if (r.op == kComposite) {
         int a0 = r.src.has_alpha ? p[3] * r.overall_alpha / 255 : r.overall_alpha;
         if (a0 == 0) return;
-        if (a0 == 255) {
-            for (int c = 0; c < 3; c++) d[c] = p[c];
-            if (r.dest_has_alpha) d[3] = 255;
-            return;
-        }
         if (r.dest_has_alpha) {
             unsigned w0 = 255 * a0, w1 = (255 - a0) * d[3], w = w0 + w1;
             for (int c = 0; c < 3; c++) d[c] = guchar ((w0 * p[c] + w1 * d[c]) / w);
@@ -178,7 +131,7 @@ void nearest (const Request &r, int64_t i, int64_t j, guchar *d)
     int a0 = r.src.has_alpha ? (p[3] * r.overall_alpha + 0xff) >> 8 : r.overall_alpha;
     for (int c = 0; c < 3; c++) {
         const int k = int ((col >> (16 - 8 * c)) & 0xff), t = (p[c] - k) * a0;
-        d[c] = guchar (a0 == 0 ? k : a0 == 255 ? p[c] : k + ((t + (t >> 8) + 0x80) >> 8));
+        d[c] = guchar (k + ((t + (t >> 8) + 0x80) >> 8));
     }
     if (r.dest_channels == 4) d[3] = 255;
 }
@@ -201,21 +154,6 @@ Sums taps (const Request &r, const int *m, int nx, int ny, int64_t col, int64_t 
             s.a += ta;
         }
     return s;
-}
-
-void composite_over (guchar *d, bool dest_alpha, const Sums &s)
-{
-    if (dest_alpha) {
-        uint32_t w0 = s.a - (s.a >> 8), w1 = ((0xff0000 - s.a) >> 8) * d[3], w = w0 + w1;
-        if (w == 0) {
-            d[0] = d[1] = d[2] = d[3] = 0;
-            return;
-        }
-        for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] - (s.c[c] >> 8) + w1 * d[c]) / w);
-        d[3] = guchar (w / 0xff00);
-    } else {
-        for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] + (0xff0000 - s.a) * d[c]) / 0xff0000);
-    }
 }
 
 void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool interior, guchar *d)
@@ -253,7 +191,13 @@ void filtered (const Request &r, const Filter &f, int64_t i, int64_t j, bool int
             d[3] = guchar (s.a >> 16);
             return;
         }
-        composite_over (d, r.dest_has_alpha, s);
+        if (!r.dest_has_alpha) {
+            for (int c = 0; c < 3; c++) d[c] = guchar ((s.c[c] + (0xff0000 - s.a) * d[c]) / 0xff0000);
+            return;
+        }
+        const uint32_t w0 = s.a - (s.a >> 8), w1 = ((0xff0000 - s.a) >> 8) * d[3], w = w0 + w1;
+        for (int c = 0; c < 3; c++) d[c] = w ? guchar ((s.c[c] - (s.c[c] >> 8) + w1 * d[c]) / w) : 0;
+        d[3] = guchar (w / 0xff00);
         return;
     }
     guint32 col_ = check_colour (r, i, j);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -41,11 +42,10 @@ TEST (Filter, CorrectTotal)
 // weighted by alpha when there is alpha.
 TEST (BoxReduction, FactorsAndRoundedAverages)
 {
-    const std::pair<double, double> scales[] = {{0.004, 0.004}, {0.002, 0.002}, {0.001, 1.0}, {0.0001, 0.1}, {0.0001, 0.5}};
-    const std::pair<int, int> factors[] = {{1, 1}, {31, 31}, {1, 1}, {625, 1}, {1, 1}};
-    for (int k = 0; k < 5; k++) {
-        const BoxFactors f = box_factors_for (tile_taps, scales[k].first, scales[k].second);
-        EXPECT_EQ (std::pair (f.x, f.y), factors[k]) << scales[k].first << " " << scales[k].second;
+    for (const auto &[sx, sy, fx, fy] :
+         {std::tuple{0.004, 0.004, 1, 1}, {0.002, 0.002, 31, 31}, {0.001, 1.0, 1, 1}, {0.0001, 0.1, 625, 1}, {0.0001, 0.5, 1, 1}}) {
+        const BoxFactors f = box_factors_for (tile_taps, sx, sy);
+        EXPECT_EQ (std::pair (f.x, f.y), std::pair (fx, fy)) << sx << " " << sy;
     }
     // Blocks of 2 x 1: RGB (0, 1) and RGBA (10 at alpha 255, 11 at 255) have .5 averages;
     // RGBA (200 at alpha 0, 7 at 3) counts only the visible pixel. The last block is partial.
@@ -57,13 +57,8 @@ TEST (BoxReduction, FactorsAndRoundedAverages)
         std::vector<guchar> expected;
     };
     for (const Reduce &r : {Reduce{rgb, 3, 3, {1, 2, 3, 9, 9, 9}}, Reduce{rgba, 4, 4, {11, 1, 150, 255, 7, 5, 0, 2}}}) {
-        PixopsPass pass{};
-        pass.src_buf = r.src;
-        pass.src_width = r.width;
-        pass.src_height = 1;
-        pass.src_rowstride = r.width * r.channels;
-        pass.src_channels = r.channels;
-        pass.src_has_alpha = r.channels == 4;
+        const PixopsPass pass{nullptr, 0, 0, 0, 0, 0, 0, false, r.src, r.width, 1, r.width * r.channels, r.channels,
+                              r.channels == 4, 0, 0, 0, 0, 0, 0, 0};
         int w = 0, h = 0, stride = 0;
         guchar *out = box_reduce (pass, {2, 1}, &w, &h, &stride);
         ASSERT_NE (out, nullptr);

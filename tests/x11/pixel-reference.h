@@ -7,7 +7,9 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <random>
 
 #include <tamba/tamba.h>
 
@@ -24,10 +26,7 @@ inline guchar widen (guint32 field, int prec)
     return guchar (v >> (bits - 8));
 }
 
-struct Rgb {
-    guchar r, g, b;
-    bool operator== (const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-};
+using Rgb = std::array<guchar, 3>;
 
 // The 8-bit colour a pixel value stands for: true-colour fields widened by repeating their bits,
 // DirectColor fields and palette values through the colormap's cells (the last cell for values
@@ -38,7 +37,7 @@ inline Rgb colour_of_pixel (guint32 pixel, const GdkVisual *v, const GdkColormap
     const int shifts[3] = {v->red_shift, v->green_shift, v->blue_shift};
     const int precs[3] = {v->red_prec, v->green_prec, v->blue_prec};
     const bool fields = v->type == GDK_VISUAL_TRUE_COLOR || v->type == GDK_VISUAL_DIRECT_COLOR;
-    guchar out[3];
+    Rgb out;
     for (int c = 0; c < 3; ++c) {
         const guint32 field = (pixel & masks[c]) >> shifts[c];
         if (v->type == GDK_VISUAL_TRUE_COLOR || (fields && !masks[c])) {
@@ -50,7 +49,7 @@ inline Rgb colour_of_pixel (guint32 pixel, const GdkVisual *v, const GdkColormap
             out[c] = guchar ((c == 0 ? cell.red : c == 1 ? cell.green : cell.blue) & 0xff);
         }
     }
-    return {out[0], out[1], out[2]};
+    return out;
 }
 
 struct ImageDeleter {
@@ -58,6 +57,17 @@ struct ImageDeleter {
 };
 // An image reference that is dropped at the end of its scope.
 using Image = std::unique_ptr<Tamba, ImageDeleter>;
+
+// An image of random samples, alpha and row padding included.
+inline Image random_image (int width, int height, bool alpha, unsigned seed)
+{
+    Image img (tamba_new (GDK_COLORSPACE_RGB, alpha, 8, width, height));
+    std::mt19937 rng (seed);
+    for (int i = 0; i < height * img->rowstride; ++i) img->pixels[i] = guchar (rng ());
+    return img;
+}
+
+inline const guchar *at (const Tamba *t, int x, int y) { return t->pixels + y * t->rowstride + x * t->n_channels; }
 
 }  // namespace tamba::test
 

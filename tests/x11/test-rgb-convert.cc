@@ -19,43 +19,40 @@ using gdkl::PixelKind;
 using gdkl::RgbConverter;
 using Bytes = std::vector<guchar>;
 
-struct TrueCase {
-    const char *name;
-    int depth, bpp;
-    std::array<int, 3> shift, prec;
-};
-
-// Every true-colour layout the conversion has to place, including ones no local server has.
-const TrueCase kTrueCases[] = {
-    {"888_32", 24, 32, {16, 8, 0}, {8, 8, 8}},         {"bgr888_32", 24, 32, {0, 8, 16}, {8, 8, 8}},
-    {"888_packed24", 24, 24, {16, 8, 0}, {8, 8, 8}},   {"565", 16, 16, {11, 5, 0}, {5, 6, 5}},
-    {"555", 15, 16, {10, 5, 0}, {5, 5, 5}},            {"444_in_16", 12, 16, {8, 4, 0}, {4, 4, 4}},
-    {"332_red_low", 8, 8, {0, 3, 6}, {3, 3, 2}},       {"101010_32", 30, 32, {20, 10, 0}, {10, 10, 10}},
-};
-
-PixelFormat true_format (const TrueCase &c, GdkByteOrder order = GDK_LSB_FIRST)
+PixelFormat true_format (int depth, int bpp, std::array<int, 3> shift, std::array<int, 3> prec)
 {
     PixelFormat f;
-    f.depth = c.depth;
-    f.bpp = c.bpp;
-    f.byte_order = f.bit_order = order;
-    f.shift = c.shift;
-    f.prec = c.prec;
+    f.depth = depth, f.bpp = bpp, f.shift = shift, f.prec = prec;
     return f;
 }
 
 // A palette format: a cube of n shades whose pixels are numbered from 7, or levels of grey.
-PixelFormat palette (PixelKind kind, int n, int bpp = 8, GdkByteOrder order = GDK_LSB_FIRST)
+PixelFormat palette (PixelKind kind, int n, int bpp = 8)
 {
     PixelFormat f;
     f.kind = kind;
     f.depth = f.bpp = bpp;
-    f.byte_order = f.bit_order = order;
     if (kind == PixelKind::kGrey) f.grey_levels = n;
     if (kind == PixelKind::kCube) f.cube_shades = {n, n, n};
     for (int i = 0; kind == PixelKind::kCube && i < n * n * n; ++i) f.cube_pixels.push_back (guint32 (i) + 7);
     return f;
 }
+
+PixelFormat in_order (PixelFormat f, GdkByteOrder order)
+{
+    f.byte_order = f.bit_order = order;
+    return f;
+}
+
+// Every layout the conversion has to place, including ones no local server has: true colour,
+// and 1 and 4 bits per pixel (whose bit and nibble order follow the byte order here).
+const std::pair<const char *, PixelFormat> kLayouts[] = {
+    {"888_32", true_format (24, 32, {16, 8, 0}, {8, 8, 8})},     {"bgr888_32", true_format (24, 32, {0, 8, 16}, {8, 8, 8})},
+    {"888_packed24", true_format (24, 24, {16, 8, 0}, {8, 8, 8})}, {"565", true_format (16, 16, {11, 5, 0}, {5, 6, 5})},
+    {"555", true_format (15, 16, {10, 5, 0}, {5, 5, 5})},         {"444_in_16", true_format (12, 16, {8, 4, 0}, {4, 4, 4})},
+    {"332_red_low", true_format (8, 8, {0, 3, 6}, {3, 3, 2})},    {"101010_32", true_format (30, 32, {20, 10, 0}, {10, 10, 10})},
+    {"grey_1bpp", palette (PixelKind::kGrey, 2, 1)},              {"grey_4bpp", palette (PixelKind::kGrey, 16, 4)},
+};
 
 // Xlib's image code (no display needed) writes the expected pixels in the same layout.
 Bytes xlib_reference (const PixelFormat &f, int width, int height, int bpl, const std::vector<guint32> &pixels)
@@ -94,35 +91,41 @@ Bytes convert (const RgbConverter &conv, const Bytes &rgb, int width, int height
     return out;
 }
 
-class TrueColourLayout : public ::testing::TestWithParam<std::tuple<TrueCase, GdkByteOrder>> {};
+class Layout : public ::testing::TestWithParam<std::tuple<std::pair<const char *, PixelFormat>, GdkByteOrder>> {};
 
-TEST_P (TrueColourLayout, UnditheredPixelsMatchXlibInBothByteOrdersAndOddWidths)
+// True-colour pixels are worked out here from the fields; those of palettes are the converter's
+// own, so that only their packing is compared.
+TEST_P (Layout, UnditheredPixelsMatchXlibInBothByteOrdersAndOddWidths)
 {
-    const auto &[c, order] = GetParam ();
-    const RgbConverter conv (true_format (c, order));
+    const auto &[layout, order] = GetParam ();
+    const PixelFormat &f = layout.second;
+    const RgbConverter conv (in_order (f, order));
     for (int width : {1, 2, 3, 5, 8, 13}) {
-        const int height = 3, bpl = (width * c.bpp + 7) / 8 + 1;  // a pad byte that must stay untouched
+        const int height = 3, bpl = (width * f.bpp + 7) / 8 + 1;  // a pad byte that must stay untouched
         const auto rgb = random_rgb (width, height, unsigned (width));
         std::vector<guint32> expected;
         for (size_t i = 0; i < rgb.size (); i += 3) {
-            guint32 p = 0;
+            expected.push_back (conv.pixel (rgb[i], rgb[i + 1], rgb[i + 2]));
+            if (f.kind != PixelKind::kTrue) continue;
+            guint32 fields = 0;
             for (size_t ch = 0; ch < 3; ++ch) {
-                const int v = rgb[i + ch], prec = c.prec[ch];  // bits repeated downward past 8
-                p |= guint32 (prec <= 8 ? v >> (8 - prec) : v << (prec - 8) | v >> (16 - prec)) << c.shift[ch];
+                const int v = rgb[i + ch], prec = f.prec[ch];  // bits repeated downward past 8
+                fields |= guint32 (prec <= 8 ? v >> (8 - prec) : v << (prec - 8) | v >> (16 - prec)) << f.shift[ch];
             }
-            expected.push_back (p);
-            EXPECT_EQ (conv.pixel (rgb[i], rgb[i + 1], rgb[i + 2]), p);
+            EXPECT_EQ (expected.back (), fields);
         }
-        for (GdkRgbDither d : {GDK_RGB_DITHER_NONE, GDK_RGB_DITHER_NORMAL})
+        for (GdkRgbDither d : {GDK_RGB_DITHER_NONE, GDK_RGB_DITHER_NORMAL}) {
+            if (conv.dithers (d)) continue;
             EXPECT_EQ (convert (conv, rgb, width, height, bpl, d), xlib_reference (conv.format (), width, height, bpl, expected))
-                << c.name << " width " << width << " dither " << d;
+                << layout.first << " width " << width << " dither " << d;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P (Layouts, TrueColourLayout,
-                          ::testing::Combine (::testing::ValuesIn (kTrueCases), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST)),
+INSTANTIATE_TEST_SUITE_P (Layouts, Layout,
+                          ::testing::Combine (::testing::ValuesIn (kLayouts), ::testing::Values (GDK_LSB_FIRST, GDK_MSB_FIRST)),
                           [] (const auto &info) {
-                              return std::string (std::get<0> (info.param).name)
+                              return std::string (std::get<0> (info.param).first)
                                      + (std::get<1> (info.param) == GDK_MSB_FIRST ? "_msb" : "_lsb");
                           });
 
@@ -136,11 +139,11 @@ TEST (RgbConvert, DitherModesByFormatAndFlatColours)
         std::vector<std::array<guchar, 3>> flat;
     };
     const Row rows[] = {
-        {true_format (kTrueCases[0]), false, false, {}},
-        {true_format (kTrueCases[7]), false, false, {}},
-        {true_format (kTrueCases[3]), false, true, {{0, 0, 0}, {255, 255, 255}, {255, 0, 255}}},
-        {true_format (kTrueCases[4], GDK_MSB_FIRST), false, true, {}},
-        {true_format (kTrueCases[6]), false, true, {}},
+        {kLayouts[0].second, false, false, {}},
+        {kLayouts[7].second, false, false, {}},
+        {kLayouts[3].second, false, true, {{0, 0, 0}, {255, 255, 255}, {255, 0, 255}}},
+        {in_order (kLayouts[4].second, GDK_MSB_FIRST), false, true, {}},
+        {kLayouts[6].second, false, true, {}},
         {palette (PixelKind::kCube, 6), true, true, {{51, 102, 204}, {0, 255, 153}}},
         {palette (PixelKind::kGrey, 256), false, false, {}},
         {palette (PixelKind::kGrey, 16), true, true, {}},
@@ -173,20 +176,6 @@ TEST (RgbConvert, CubeAndGreyPickTheNearestLevel)
     const RgbConverter ramp (g);
     EXPECT_EQ (ramp.pixel (255, 255, 255), 43u);
     EXPECT_EQ (ramp.pixel (90, 90, 90), 41u);  // (90 * 3 + 127) / 255 = 1
-}
-
-TEST (RgbConvert, OneAndFourBitsPerPixelFollowBitAndNibbleOrder)
-{
-    for (GdkByteOrder order : {GDK_LSB_FIRST, GDK_MSB_FIRST})
-        for (const PixelFormat &f : {palette (PixelKind::kGrey, 2, 1, order), palette (PixelKind::kGrey, 16, 4, order)}) {
-            const RgbConverter conv (f);
-            const int w = 13, h = 2, bpl = (w * f.bpp + 7) / 8;
-            const auto rgb = random_rgb (w, h, 5);
-            std::vector<guint32> expected;
-            for (size_t i = 0; i < rgb.size (); i += 3) expected.push_back (conv.pixel (rgb[i], rgb[i + 1], rgb[i + 2]));
-            EXPECT_EQ (convert (conv, rgb, w, h, bpl, GDK_RGB_DITHER_NONE), xlib_reference (f, w, h, bpl, expected))
-                << "bpp " << f.bpp << " order " << order;
-        }
 }
 
 }  // namespace

@@ -30,9 +30,7 @@ TEST (RgbOptions, OwnColormapMsbFirstImagesAndAFaithfulRoundTrip)
         EXPECT_NE (cmap, gdk_colormap_get_system ());
     }
     const int w = 11, h = 5;
-    Image img (tamba_new (GDK_COLORSPACE_RGB, FALSE, 8, w, h));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w * 3; ++x) img->pixels[y * img->rowstride + x] = guchar (x * 29 + y * 71);
+    Image img = random_image (w, h, false, 1);
     const PixmapRef p = rgb_pixmap (w, h, 0);
     render (img.get (), p.get (), 0, 0, 0, 0, w, h);
     const auto got = read_pixels (p.get (), 0, 0, w, h);
@@ -40,9 +38,9 @@ TEST (RgbOptions, OwnColormapMsbFirstImagesAndAFaithfulRoundTrip)
     ASSERT_NE (back, nullptr);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const guint32 pixel = rgb_pixel (img->pixels + y * img->rowstride + x * 3);
+            const guint32 pixel = rgb_pixel (at (img.get (), x, y));
             ASSERT_EQ (got[size_t (y * w + x)], pixel) << x << "," << y;
-            const guchar *b = back->pixels + y * back->rowstride + x * 3;
+            const guchar *b = at (back.get (), x, y);
             EXPECT_EQ ((Rgb{b[0], b[1], b[2]}), colour_of_pixel (pixel, v, cmap)) << x << "," << y;
         }
 }

@@ -17,6 +17,7 @@
 #include "log-capture.h"
 #include "pixel-reference.h"
 #include "xvfb-fixture.h"
+#include "xvfb-server.h"
 
 using namespace tamba::test;
 using Strings = std::vector<std::string>;
@@ -49,17 +50,6 @@ XShmPutImage (Display *d, Drawable w, GC gc, XImage *image, int sx, int sy, int 
 
 namespace {
 
-// An image of random samples, alpha included.
-Image random_image (int width, int height, bool alpha, unsigned seed)
-{
-    Image img (tamba_new (GDK_COLORSPACE_RGB, alpha, 8, width, height));
-    std::mt19937 rng (seed);
-    for (int i = 0; i < height * img->rowstride; ++i) img->pixels[i] = guchar (rng ());
-    return img;
-}
-
-const guchar *at (const Tamba *t, int x, int y) { return t->pixels + y * t->rowstride + x * t->n_channels; }
-
 guint32 background () { return guint32 (gdk_rgb_xpixel_from_rgb (0x123456)); }
 
 // A shown window of GdkRGB's visual; Xvfb has no window manager, so it stays where it is put.
@@ -86,7 +76,7 @@ TEST (Layer, VisualsComeFromTheServer)
     ASSERT_NE (v, nullptr);
     EXPECT_EQ (v, gdk_visual_get_system ());  // the default visual, never an ARGB one
     EXPECT_EQ (v->depth, DefaultDepth (gdk_display, gdk_screen));
-    const std::string &cfg = xvfb_config ();
+    const std::string cfg = xvfb_config_from_env ();
     GdkVisualType want = cfg == "8" ? GDK_VISUAL_PSEUDO_COLOR : GDK_VISUAL_TRUE_COLOR;
     if (cfg.find ("-cc ") != std::string::npos) want = GdkVisualType (cfg.back () - '0');
     EXPECT_EQ (v->type, want);
@@ -95,9 +85,7 @@ TEST (Layer, VisualsComeFromTheServer)
     EXPECT_EQ (v->blue_mask, masks ? guint32 (GDK_VISUAL_XVISUAL (v)->blue_mask) : 0u);
     // Undithered true-colour pixels truncate each sample (widening past 8 bits).
     if (v->type != GDK_VISUAL_TRUE_COLOR && v->type != GDK_VISUAL_DIRECT_COLOR) return;
-    const auto field = [] (guint32 s, int prec) {
-        return prec <= 8 ? s >> (8 - prec) : (s << (prec - 8)) | (s >> (16 - prec));
-    };
+    const auto field = [] (guint32 s, int prec) { return prec <= 8 ? s >> (8 - prec) : s << (prec - 8) | s >> (16 - prec); };
     for (guint32 rgb : {0xffffffu, 0x123456u, 0x80ff01u, 0xfe7f3cu})
         EXPECT_EQ (guint32 (gdk_rgb_xpixel_from_rgb (rgb)),
                    field (rgb >> 16, v->red_prec) << v->red_shift | field ((rgb >> 8) & 0xff, v->green_prec) << v->green_shift
@@ -141,15 +129,8 @@ TEST (Layer, PixmapsDrawingAndTheirRefusals)
     EXPECT_EQ (log.criticals (),
                (Strings{"drawable depth == gc depth", "window type != GDK_WINDOW_PIXMAP", "width > 0 && height > 0",
                         "depth is supported", "(window != NULL) || (depth != -1)"}));
-    // Images of the pixmap come in the bits per pixel the server's format says.
     GdkImage *image = gdk_image_get (p.get (), 0, 0, 5, 4);
     ASSERT_NE (image, nullptr);
-    int n = 0, bpp = 0;
-    XPixmapFormatValues *formats = XListPixmapFormats (gdk_display, &n);
-    for (int i = 0; i < n; ++i)
-        if (formats[i].depth == gdk_visual_get_system ()->depth) bpp = formats[i].bits_per_pixel;
-    XFree (formats);
-    EXPECT_EQ (image->bpp, bpp);
     log.clear ();
     gdk_image_put_pixel (image, 4, 3, 5);
     EXPECT_EQ (gdk_image_get_pixel (image, 4, 3), 5u);
@@ -164,23 +145,20 @@ TEST (Layer, PixmapsDrawingAndTheirRefusals)
 TEST (Layer, SharedMemoryAndPlainDrawingAgree)
 {
     const int w = 37, h = 70;  // more rows than one plain band
-    std::vector<guchar> rgb (w * h * 3);
-    for (size_t i = 0; i < rgb.size (); ++i) rgb[i] = guchar (i * 7 + i / 3);
+    const Image img = random_image (w, h, false, 9);
     std::vector<std::vector<guint32>> results;
     for (gboolean xshm : {gboolean (TRUE), gboolean (FALSE)}) {
         gdk_set_use_xshm (xshm);
         const PixmapRef p = rgb_pixmap (w + 2, h, 0);
         GdkGC *gc = gdk_gc_new (p.get ());
         const int before = shm_puts;
-        gdk_draw_rgb_image_dithalign (p.get (), gc, 1, 0, w, h, GDK_RGB_DITHER_MAX, rgb.data (), w * 3, 3, 5);
+        gdk_draw_rgb_image_dithalign (p.get (), gc, 1, 0, w, h, GDK_RGB_DITHER_MAX, img->pixels, img->rowstride, 3, 5);
         // A second picture reuses the segment only after the server has read the first.
-        gdk_draw_rgb_image (p.get (), gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, rgb.data (), 3);
+        gdk_draw_rgb_image (p.get (), gc, 0, 0, 1, 1, GDK_RGB_DITHER_NONE, img->pixels, 3);
         // Without the extension the layer turns XShm off on first use; a machine refusing shared
         // memory may turn it off too.
         const bool shm = xshm && gdk_get_use_xshm ();
-        if (xvfb_config ().find ("MIT-SHM") != std::string::npos) {
-            EXPECT_FALSE (shm);
-        }
+        EXPECT_FALSE (shm && xvfb_config_from_env ().find ("MIT-SHM") != std::string::npos);
         EXPECT_EQ (shm_puts > before, shm) << "XShm " << xshm;
         results.push_back (read_pixels (p.get (), 0, 0, w + 2, h));
         gdk_gc_unref (gc);
@@ -280,8 +258,6 @@ TEST (Render, PixmapHoldsTheImageAndMaskItsThresholdedAlpha)
     EXPECT_EQ (mask, nullptr);
 }
 
-Rgb rgb_at (const Tamba *t, int x, int y) { return {at (t, x, y)[0], at (t, x, y)[1], at (t, x, y)[2]}; }
-
 TEST (Capture, WindowIntoADestinationWithAlpha)
 {
     const int w = 13, h = 6;
@@ -295,14 +271,13 @@ TEST (Capture, WindowIntoADestinationWithAlpha)
         ASSERT_EQ (tamba_get_from_drawable (dest.get (), win, cmap, 2, 1, 1, 2, w, h), dest.get ());
         for (int y = 0; y < dest->height; ++y)
             for (int x = 0; x < dest->width; ++x) {
-                const guchar *p = at (dest.get (), x, y);
-                if (x < 1 || x > w || y < 2 || y >= h + 2) {
-                    ASSERT_EQ (p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24, 0x5a5a5a5a);
-                    continue;
+                std::vector<guchar> want (4, 0x5a);  // nothing outside the rectangle is written
+                if (x >= 1 && x <= w && y >= 2 && y < h + 2) {
+                    const guint32 drawn = rgb_pixel (at (src.get (), x - 1, y - 2));
+                    const Rgb c = colour_of_pixel (drawn, gdk_rgb_get_visual (), gdk_window_get_colormap (win));
+                    want = {c[0], c[1], c[2], 255};
                 }
-                const guint32 drawn = rgb_pixel (at (src.get (), x - 1, y - 2));
-                ASSERT_EQ (rgb_at (dest.get (), x, y), colour_of_pixel (drawn, gdk_rgb_get_visual (), gdk_window_get_colormap (win)));
-                ASSERT_EQ (p[3], 255);
+                ASSERT_EQ (std::vector<guchar> (at (dest.get (), x, y), at (dest.get (), x, y) + 4), want) << x << "," << y;
             }
     }
     gdk_window_destroy (win);
@@ -312,13 +287,11 @@ TEST (Capture, WindowIntoADestinationWithAlpha)
 TEST (Capture, UnreadableWindowsAreRefused)
 {
     const int sw = gdk_screen_width (), sh = gdk_screen_height ();
-    struct Window {
-        int wx, wy, sx, sy, w, h;
-    };
     LogCapture log;
-    for (const Window &c : {Window{sw - 40, 10, 30, 0, 60, 5}, Window{-10, 10, 5, 0, 20, 5}, Window{10, sh - 20, 0, 10, 20, 30}}) {
-        GdkWindow *win = shown_window (c.wx, c.wy, 100, 50);
-        EXPECT_EQ (tamba_get_from_drawable (nullptr, win, nullptr, c.sx, c.sy, 0, 0, c.w, c.h), nullptr);
+    // (window x, y; source x, y, width, height) past the right, the left and the bottom edge
+    for (const auto &[wx, wy, sx, sy, w, h] : {std::array{sw - 40, 10, 30, 0, 60, 5}, {-10, 10, 5, 0, 20, 5}, {10, sh - 20, 0, 10, 20, 30}}) {
+        GdkWindow *win = shown_window (wx, wy, 100, 50);
+        EXPECT_EQ (tamba_get_from_drawable (nullptr, win, nullptr, sx, sy, 0, 0, w, h), nullptr);
         gdk_window_destroy (win);
     }
     GdkWindow *parent = shown_window (5, 5, 50, 50), *child = shown_window (1, 1, 10, 10, parent);

@@ -13,9 +13,9 @@ class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp () override
     {
-        server_ = std::make_unique<XvfbServer> (xvfb_config ());
+        server_ = std::make_unique<XvfbServer> (xvfb_config_from_env ());
         ASSERT_FALSE (server_->display ().empty ())
-            << "Xvfb (" << xvfb_config () << ") did not start; is the xvfb package installed?";
+            << "Xvfb (" << xvfb_config_from_env () << ") did not start; is the xvfb package installed?";
         ASSERT_TRUE (open_layer_on (server_->display ()))
             << "no X display at " << server_->display ();
     }
@@ -26,18 +26,9 @@ private:
     std::unique_ptr<XvfbServer> server_;
 };
 
-const bool registered = [] {
-    ::testing::AddGlobalTestEnvironment (new XvfbEnvironment);
-    return true;
-}();
+::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment (new XvfbEnvironment);
 
 }  // namespace
-
-const std::string &xvfb_config ()
-{
-    static const std::string config = xvfb_config_from_env ();
-    return config;
-}
 
 std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width, int height)
 {
@@ -54,8 +45,7 @@ std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width
 void fill_drawable (GdkDrawable *drawable, guint32 pixel)
 {
     GdkGC *gc = gdk_gc_new (drawable);
-    GdkColor colour{};
-    colour.pixel = pixel;
+    GdkColor colour{pixel, 0, 0, 0};
     gdk_gc_set_foreground (gc, &colour);
     gdk_draw_rectangle (drawable, gc, TRUE, 0, 0, -1, -1);
     gdk_gc_unref (gc);

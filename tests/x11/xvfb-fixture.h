@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Each X test process runs against its own Xvfb, started here with -displayfd (the server picks
-// a free display) and stopped by its process id. The screen comes from TAMBA_XVFB, e.g. "16" or
-// "8 -cc 4" (depth, then extra Xvfb options); without it, depth 24.
+// Each X test process opens the layer on its own Xvfb (xvfb-server.h) of the screen TAMBA_XVFB
+// gives; these are the helpers its tests draw and read with.
 #ifndef TAMBA_TESTS_XVFB_FIXTURE_H
 #define TAMBA_TESTS_XVFB_FIXTURE_H
 
@@ -15,9 +14,6 @@
 #include <vector>
 
 namespace tamba::test {
-
-// The configuration this process was started for, as given in TAMBA_XVFB.
-const std::string &xvfb_config ();
 
 // The pixel values of a rectangle of a drawable, read back through the X layer.
 std::vector<guint32> read_pixels (GdkDrawable *drawable, int x, int y, int width, int height);

@@ -20,8 +20,7 @@ namespace tamba::test {
 XvfbServer::XvfbServer (const std::string &config)
 {
     std::istringstream in (config);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset",
-                                     "-screen", "0"};
+    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0"};
     std::string depth = "24";
     in >> depth;
     args.push_back ("640x480x" + depth);
@@ -39,18 +38,14 @@ XvfbServer::XvfbServer (const std::string &config)
         // The server must not outlive a test process that dies without tearing down (an abort,
         // a fatal X error), nor hold its output pipe open.
         prctl (PR_SET_PDEATHSIG, SIGTERM);
-        dup2 (fds[1], 3);
-        if (fds[0] != 3) close (fds[0]);
-        if (fds[1] != 3) close (fds[1]);
+        dup2 (fds[1], 3);  // the pipe's own descriptors go with the rest below
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back (a.data ());
         argv.push_back (nullptr);
         // The server's start-up chatter would bury the test output.
         const int null = open ("/dev/null", O_RDWR);
         if (null < 0) _exit (126);
-        dup2 (null, 0);
-        dup2 (null, 1);
-        dup2 (null, 2);
+        for (int fd : {0, 1, 2}) dup2 (null, fd);
         for (int fd = 4; fd < 1024; ++fd) close (fd);
         execvp ("Xvfb", argv.data ());
         _exit (127);
@@ -74,9 +69,7 @@ XvfbServer::~XvfbServer ()
 {
     if (pid_ <= 0) return;
     kill (pid_, SIGTERM);
-    int status;
-    while (waitpid (pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid (pid_, nullptr, 0) < 0 && errno == EINTR) continue;
 }
 
 std::string xvfb_config_from_env ()

@@ -223,7 +223,7 @@ bool JpegDecoder::feed (const guchar *data, size_t size) noexcept
     for (const guchar *p = data, *end = data + size; !fill_bytes_seen_ && p < end; ++p) {
         p = static_cast<const guchar *> (std::memchr (p, 0xFF, size_t (end - p)));
         if (!p) break;
-        fill_bytes_seen_ = (p == data ? last_byte_ == 0xFF : false) || (p + 1 < end && p[1] == 0xFF);
+        fill_bytes_seen_ = (p == data && last_byte_ == 0xFF) || (p + 1 < end && p[1] == 0xFF);
     }
     last_byte_ = data[size - 1];
     // Bytes after a clean decode are not needed; otherwise they are, for decoding again.

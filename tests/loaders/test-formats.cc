@@ -5,7 +5,6 @@
 // libtiff kept quiet, and the shared row conversion.
 #include <gtest/gtest.h>
 #include <tiffio.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -22,7 +21,6 @@ namespace {
 using Strings = std::vector<std::string>;
 using Rgba = std::vector<int>;
 
-Bytes bytes_of (const std::string &s) { return Bytes (s.begin (), s.end ()); }
 Bytes patched (Bytes b, size_t at, std::uint8_t v) { return b[at] = v, b; }
 // The first n bytes, or (n negative) all but the last -n.
 Bytes head (Bytes b, long n) { return b.resize (size_t (n < 0 ? long (b.size ()) + n : n)), b; }
@@ -70,61 +68,12 @@ Bytes dib_entry (int w, int h, const Rgba &c)
 
 const Bytes kIcon = write_ico ({{4, 4, 32, dib_entry (4, 4, {1, 2, 3})}});
 
-// JPEG: the frame size in the first SOF marker replaced.
-Bytes with_frame_size (Bytes bytes, unsigned width, unsigned height)
-{
-    for (size_t i = 2; i + 9 < bytes.size (); ++i)
-        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
-            bytes[i + 5] = std::uint8_t (height >> 8), bytes[i + 6] = std::uint8_t (height);
-            bytes[i + 7] = std::uint8_t (width >> 8), bytes[i + 8] = std::uint8_t (width);
-            break;
-        }
-    return bytes;
-}
 
+const char *const kStoredPng = kStoredPngFile;
 const char *const kJpeg = "jpeg/generated/baseline-444.jpg", *const kProgressiveJpeg = "jpeg/generated/progressive-444.jpg";
 
-// PNG: a file whose image data is stored uncompressed, so that a cut ends amid the rows; and the
-// same with the size in its header replaced.
-const char *const kStoredPng = "png/pngsuite/z00n2c08.png";
 
-Bytes png_of_size (std::uint32_t width, std::uint32_t height)
-{
-    Bytes b = corpus_file (kStoredPng), fields;
-    put_be (fields, width, 4);
-    put_be (fields, height, 4);
-    std::copy (fields.begin (), fields.end (), b.begin () + 16);
-    put_be (fields, std::uint32_t (crc32 (0, b.data () + 12, 17)), 4);  // of the chunk type and data
-    std::copy (fields.begin () + 8, fields.end (), b.begin () + 29);
-    return b;
-}
 
-// RAS: a header (width, height, depth, data length 0, type, map type, map length) and 64 zero bytes.
-Bytes ras_header (std::initializer_list<std::uint32_t> fields)
-{
-    Bytes b;
-    put_be (b, 0x59a66a95u, 4);
-    for (std::uint32_t v : fields) put_be (b, v, 4);
-    return b.resize (b.size () + 64, 0), b;
-}
-
-// TIFF: an uncompressed 8-bit grey image of one strip of zero rows (at most 4096 bytes of them),
-// with a tag no reader knows when unknown_tag.
-Bytes tiff_of (std::uint32_t width, std::uint32_t height, bool unknown_tag = false)
-{
-    const std::uint32_t entries = unknown_tag ? 9 : 8, data = 8 + 2 + 12 * entries + 4;
-    const std::uint32_t tags[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
-                                     {273, 4, data}, {278, 4, height}, {279, 4, width * height}, {65000, 3, 7}};
-    Bytes b = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    put_le (b, entries, 2);
-    for (std::uint32_t i = 0; i < entries; ++i) {
-        put_le (b, tags[i][0], 2), put_le (b, tags[i][1], 2);  // tag and type
-        put_le (b, 1, 4), put_le (b, tags[i][2], 4);           // one value, held in the entry
-    }
-    put_le (b, 0, 4);
-    b.resize (b.size () + std::min<size_t> (size_t (width) * height, 4096), 0);
-    return b;
-}
 
 const std::string kXbm = "#define b_width 10\n#define b_height 2\nstatic char b_bits[] = ";
 

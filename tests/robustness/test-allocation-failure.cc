@@ -19,6 +19,8 @@
 #include <functional>
 #include <string>
 
+#include "corpus.h"
+#include "image-writers.h"
 #include "modules.h"
 #include "tamba/tamba.h"
 
@@ -236,50 +238,21 @@ TEST (AllocationFailure, SavingAndScaling)
     std::remove (out.c_str ());
 }
 
-// Headers of each format claiming a size, with just enough after them to be taken for the format.
-Bytes le (std::uint64_t v, int n) { Bytes b; for (int i = 0; i < n; ++i) b.push_back (guint8 (v >> (8 * i))); return b; }
-Bytes be (std::uint64_t v, int n) { Bytes b; for (int i = n - 1; i >= 0; --i) b.push_back (guint8 (v >> (8 * i))); return b; }
-Bytes cat (std::initializer_list<Bytes> parts) { Bytes out; for (const auto &p : parts) out.insert (out.end (), p.begin (), p.end ()); return out; }
-Bytes text (const std::string &s) { return Bytes (s.begin (), s.end ()); }
-
-std::uint32_t crc32 (const Bytes &b)
-{
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (guint8 byte : b) {
-        c ^= byte;
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
-
-Bytes dib (std::int64_t w, std::int64_t h) { return cat ({le (40, 4), le (std::uint32_t (w), 4), le (std::uint32_t (h), 4), le (1, 2), le (24, 2), Bytes (24, 0)}); }
-
+// A small file of each format whose header claims w x h.
 Bytes claiming (const std::string &format, std::int64_t w, std::int64_t h)
 {
+    const auto u = [] (std::int64_t v) { return std::uint32_t (v); };
     const std::string size = std::to_string (w) + " " + std::to_string (h);
-    if (format == "png") {
-        const Bytes ihdr = cat ({text ("IHDR"), be (w, 4), be (h, 4), {8, 2, 0, 0, 0}});
-        const Bytes idat = cat ({text ("IDAT"), Bytes (16, 0)});  // libpng shows the header at IDAT
-        return cat ({{0x89, 'P', 'N', 'G', 13, 10, 26, 10}, be (13, 4), ihdr, be (crc32 (ihdr), 4), be (16, 4), idat,
-                     be (crc32 (idat), 4)});
-    }
-    if (format == "jpeg")
-        return cat ({{0xFF, 0xD8, 0xFF, 0xC0, 0, 17, 8}, be (h, 2), be (w, 2), {3, 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0},
-                     {0xFF, 0xDA, 0, 12, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 63, 0}, Bytes (64, 0)});
-    if (format == "tiff") {
-        const auto entry = [] (int tag, int type, std::uint64_t v) { return cat ({le (tag, 2), le (type, 2), le (1, 4), le (v, 4)}); };
-        return cat ({text ("II*"), {0}, le (8, 4), le (9, 2), entry (256, 4, w), entry (257, 4, h), entry (258, 3, 8),
-                     entry (259, 3, 1), entry (262, 3, 1), entry (273, 4, 200), entry (277, 3, 1), entry (278, 4, 1),
-                     entry (279, 4, 64), le (0, 4), Bytes (64, 0)});
-    }
-    if (format == "gif")
-        return cat ({text ("GIF89a"), le (w, 2), le (h, 2), {0, 0, 0, 0x2C, 0, 0, 0, 0}, le (w, 2), le (h, 2), {0, 2, 1, 0, 0, 0x3B}});
-    if (format == "bmp") return cat ({text ("BM"), le (0, 8), le (54, 4), dib (w, h), Bytes (64, 0)});
-    if (format == "ico") return cat ({{0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 24, 0}, le (40 + 64, 4), le (22, 4), dib (w, 2 * h), Bytes (64, 0)});
-    if (format == "ras") return cat ({be (0x59A66A95, 4), be (w, 4), be (h, 4), be (24, 4), be (0, 4), be (1, 4), be (0, 8), Bytes (64, 0)});
-    if (format == "pnm") return text ("P6\n" + size + "\n255\n" + std::string (64, 'x'));
-    if (format == "xpm") return text ("/* XPM */\nstatic char *x[] = {\n\"" + size + " 1 1\",\n\"a c #000000\",\n\"a\"};\n");
-    return text ("#define x_width " + std::to_string (w) + "\n#define x_height " + std::to_string (h) + "\nstatic char x_bits[] = {0x00};\n");
+    if (format == "png") return png_of_size (u (w), u (h));
+    if (format == "jpeg") return with_frame_size (corpus_file ("jpeg/generated/baseline-444.jpg"), u (w), u (h));
+    if (format == "tiff") return tiff_of (u (w), u (h));
+    if (format == "gif") return make_gif (int (w), int (h), {}, {{}});
+    if (format == "bmp") return write_bmp ({.width = int (w), .height = int (h)}, {});
+    if (format == "ico") return write_ico ({{0, 0, 24, write_bmp ({.width = int (w), .height = int (2 * h)}, {}, false)}});
+    if (format == "ras") return ras_header ({u (w), u (h), 24, 0, 1, 0, 0});
+    if (format == "pnm") return bytes_of ("P6\n" + size + "\n255\n" + std::string (64, 'x'));
+    if (format == "xpm") return bytes_of ("/* XPM */\nstatic char *x[] = {\n\"" + size + " 1 1\",\n\"a c #000000\",\n\"a\"};\n");
+    return bytes_of ("#define x_width " + std::to_string (w) + "\n#define x_height " + std::to_string (h) + "\nstatic char x_bits[] = {0x00};\n");
 }
 
 // A tiny file claiming the largest size its header can hold, or just over the format's limit, is

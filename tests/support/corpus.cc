@@ -3,6 +3,7 @@
 
 #include <glib.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "image-writers.h"
 #include "modules.h"
 
 namespace tamba::test {
@@ -170,6 +172,17 @@ std::string compare_with_ref (const Tamba *image, const Reference &ref, int tole
                    + std::to_string (got.samples[i]) + ", reference " + std::to_string (ref.samples[i]);
     }
     return "";
+}
+
+Bytes png_of_size (std::uint32_t width, std::uint32_t height)
+{
+    Bytes b = corpus_file (kStoredPngFile), fields;
+    put_be (fields, width, 4);
+    put_be (fields, height, 4);
+    std::copy (fields.begin (), fields.end (), b.begin () + 16);
+    put_be (fields, std::uint32_t (crc32 (0, b.data () + 12, 17)), 4);  // of the chunk type and data
+    std::copy (fields.begin () + 8, fields.end (), b.begin () + 29);
+    return b;
 }
 
 }  // namespace tamba::test

@@ -49,6 +49,11 @@ std::optional<Reference> read_reference (const std::string &ref_path);
 // difference.
 std::string compare_with_ref (const Tamba *image, const Reference &ref, int tolerance = 0);
 
+// A corpus PNG whose image data is stored uncompressed (so that a cut ends amid the rows), and
+// that file with the size in its header replaced.
+inline constexpr const char *kStoredPngFile = "png/pngsuite/z00n2c08.png";
+std::vector<std::uint8_t> png_of_size (std::uint32_t width, std::uint32_t height);
+
 }  // namespace tamba::test
 
 #endif

@@ -140,4 +140,42 @@ Bytes write_ico (const std::vector<IcoEntry> &entries, int type)
     return b;
 }
 
+Bytes bytes_of (const std::string &s) { return Bytes (s.begin (), s.end ()); }
+
+Bytes with_frame_size (Bytes bytes, unsigned width, unsigned height)
+{
+    for (size_t i = 2; i + 9 < bytes.size (); ++i)
+        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+            bytes[i + 5] = std::uint8_t (height >> 8), bytes[i + 6] = std::uint8_t (height);
+            bytes[i + 7] = std::uint8_t (width >> 8), bytes[i + 8] = std::uint8_t (width);
+            break;
+        }
+    return bytes;
+}
+
+
+Bytes ras_header (std::initializer_list<std::uint32_t> fields)
+{
+    Bytes b;
+    put_be (b, 0x59a66a95u, 4);
+    for (std::uint32_t v : fields) put_be (b, v, 4);
+    return b.resize (b.size () + 64, 0), b;
+}
+
+Bytes tiff_of (std::uint32_t width, std::uint32_t height, bool unknown_tag)
+{
+    const std::uint32_t entries = unknown_tag ? 9 : 8, data = 8 + 2 + 12 * entries + 4;
+    const std::uint32_t tags[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                     {273, 4, data}, {278, 4, height}, {279, 4, width * height}, {65000, 3, 7}};
+    Bytes b = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    put_le (b, entries, 2);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        put_le (b, tags[i][0], 2), put_le (b, tags[i][1], 2);  // tag and type
+        put_le (b, 1, 4), put_le (b, tags[i][2], 4);           // one value, held in the entry
+    }
+    put_le (b, 0, 4);
+    b.resize (b.size () + std::min<size_t> (size_t (width) * height, 4096), 0);
+    return b;
+}
+
 }  // namespace tamba::test

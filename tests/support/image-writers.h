@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Test images made in memory, so that tests build exactly the file they need instead of keeping
-// it in the tree: GIF (with a real LZW encoder), BMP and ICO. Shared by the tests and the
-// benchmarks.
+// it in the tree: GIF (with a real LZW encoder), BMP and ICO, and small JPEG, RAS and TIFF files
+// whose headers claim a given size. Shared by the tests and the benchmarks.
 #ifndef TAMBA_TESTS_IMAGE_WRITERS_H
 #define TAMBA_TESTS_IMAGE_WRITERS_H
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace tamba::test {
@@ -66,6 +68,17 @@ struct IcoEntry {
     Bytes data;
 };
 Bytes write_ico (const std::vector<IcoEntry> &entries, int type = 1);
+
+Bytes bytes_of (const std::string &s);
+
+// A JPEG with the frame size in its first SOF marker replaced.
+Bytes with_frame_size (Bytes jpeg, unsigned width, unsigned height);
+// RAS: a header (width, height, depth, data length 0, type, map type, map length) and 64 zero
+// bytes.
+Bytes ras_header (std::initializer_list<std::uint32_t> fields);
+// TIFF: an uncompressed 8-bit grey image of one strip of zero rows (at most 4096 bytes of them),
+// with a tag no reader knows when unknown_tag.
+Bytes tiff_of (std::uint32_t width, std::uint32_t height, bool unknown_tag = false);
 
 }  // namespace tamba::test
 

@@ -82,8 +82,8 @@ public:
         return image;
     }
 
-    // A progressive load that stops early keeps what it showed; finish() says that data is
-    // missing, as a whole-file load does.
+    // stop() is the default one: a load stopped early keeps what it showed, and finish() warns
+    // that data is missing, as a whole-file load does.
 
 private:
     // Header: #define lines. Declaration: the words up to '{'. Value/Separator: the data.

@@ -257,8 +257,8 @@ public:
         return failed_ ? nullptr : strings_.take_image ();
     }
 
-    // A progressive load that stops early keeps what it showed; finish() says that data is
-    // missing, as a whole-file load does.
+    // stop() is the default one: a load stopped early keeps what it showed, and finish() warns
+    // that data is missing, as a whole-file load does.
 
     // The array holds no length: strings are read only as far as the values string says, and
     // a NULL entry where a string is due ends the data.

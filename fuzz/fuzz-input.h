@@ -11,7 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#include <glib.h>
+#include <unistd.h>
 
 namespace tamba::fuzz {
 
@@ -42,6 +46,12 @@ inline std::vector<size_t> piece_sizes (const std::vector<std::uint8_t> &bytes)
     std::vector<size_t> sizes;
     for (std::uint8_t b : bytes) sizes.push_back (b < 128 ? size_t (b) + 1 : size_t (b - 127) * 64);
     return sizes;
+}
+
+// A file of this process's own in the temporary folder, for targets that go through a file name.
+inline std::string scratch_file (const char *target)
+{
+    return std::string (g_get_tmp_dir ()) + "/tamba-fuzz-" + target + "-" + std::to_string (getpid ());
 }
 
 // A broken invariant: say what and abort, so the fuzzer keeps the input.

@@ -6,7 +6,6 @@
 // read but the PNM loader, a reader of P1 to P6, refuses; those files are not loaded back, nor
 // files shorter than the 20 bytes the format table's PNM test looks at.
 #include <glib/gstdio.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -18,13 +17,6 @@ namespace {
 
 constexpr size_t kOptionBytes = 6;
 constexpr const char *kFormats[] = {"png", "bmp", "pnm", "jpeg"};
-
-const std::string &scratch_file ()
-{
-    static const std::string path = std::string (g_get_tmp_dir ()) + "/tamba-fuzz-save-"
-                                    + std::to_string (getpid ());
-    return path;
-}
 
 }  // namespace
 
@@ -43,14 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t *data, size_t size)
         pixels[i] = payload[i % payload.size ()];
     Tamba *image = tamba_new_from_data (pixels, GDK_COLORSPACE_RGB, alpha, 8, width, height,
                                         rowstride, [] (guchar *p, gpointer) { g_free (p); }, nullptr);
-    if (!tamba_save_with_quality (image, scratch_file ().c_str (), format, quality))
+    const std::string path = tamba::fuzz::scratch_file ("save");
+    if (!tamba_save_with_quality (image, path.c_str (), format, quality))
         tamba::fuzz::fail ("saving a valid image failed");
     GStatBuf st;
-    if (std::strcmp (format, "pnm") == 0 && (alpha || g_stat (scratch_file ().c_str (), &st) != 0 || st.st_size < 20)) {
+    if (std::strcmp (format, "pnm") == 0 && (alpha || g_stat (path.c_str (), &st) != 0 || st.st_size < 20)) {
         tamba_unref (image);
         return 0;
     }
-    Tamba *back = tamba_new_from_file (scratch_file ().c_str ());
+    Tamba *back = tamba_new_from_file (path.c_str ());
     if (!back || back->width != width || back->height != height)
         tamba::fuzz::fail ("a saved image did not load back at its size");
     const bool exact = std::strcmp (format, "png") == 0;

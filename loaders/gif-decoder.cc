@@ -37,6 +37,7 @@ GifDecoder::~GifDecoder ()
 bool GifDecoder::fail (const char *why) noexcept
 {
     warn (formats::gif, "%s", why);
+    warned_ = true;
     state_ = State::Failed;
     return false;
 }
@@ -154,6 +155,7 @@ bool GifDecoder::step (const guint8 *&p, const guint8 *end) noexcept
             });
             if (!ok) {
                 warn (formats::gif, "invalid LZW code; the rest of the image is left blank");
+                warned_ = true;
                 pixels_broken_ = true;
             }
         }
@@ -248,7 +250,7 @@ bool GifDecoder::start_pixels (int min_code_size) noexcept
     const int width = std::min (frame_width_, screen_width_ - frame_x_);
     const int height = std::min (frame_height_, screen_height_ - frame_y_);
     if (width <= 0 || height <= 0) return true;
-    stream_pixels_ += std::int64_t (width) * height;
+    stream_pixels_ += std::int64_t (width) * height + kGifFramePixels;
     if (stream_pixels_ > kGifStreamPixels) return fail ("the frames exceed 2^29 pixels in all");
     image_ = new_image (formats::gif, frame_alpha_, width, height);
     if (!image_) return fail ("cannot allocate the frame");

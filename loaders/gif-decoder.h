@@ -14,8 +14,10 @@
 //   TAMBA_FRAME_RETAIN.
 // - Rows the data never reaches stay zero (black, or transparent). An invalid LZW code ends
 //   that image's pixel data with a warning; the stream goes on with the next block.
-// - The frames of one stream hold at most kGifStreamPixels (limits.h) pixels in all, so a small file of
-//   many large frames cannot exhaust memory; the stream fails at the frame that would exceed.
+// - The frames of one stream hold at most kGifStreamPixels (limits.h) pixels in all, each frame
+//   counting kGifFramePixels more for its record, so neither a small file of many large frames
+//   nor a large one of tiny frames can exhaust memory; the stream fails at the frame that would
+//   exceed.
 #ifndef TAMBA_LOADERS_GIF_DECODER_H
 #define TAMBA_LOADERS_GIF_DECODER_H
 
@@ -44,6 +46,8 @@ public:
     int screen_width () const noexcept { return screen_width_; }
     int screen_height () const noexcept { return screen_height_; }
     bool at_trailer () const noexcept { return state_ == State::Trailer; }
+    // Whether a warning was given, so that a load without frames says why only once.
+    bool warned () const noexcept { return warned_; }
 
 private:
     enum class State {
@@ -75,6 +79,7 @@ private:
     void end_image () noexcept;
 
     State state_ = State::Header;
+    bool warned_ = false;
 
     // Bytes of a fixed-size structure that arrived in more than one piece.
     std::array<guint8, 768> held_ {};

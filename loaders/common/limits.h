@@ -6,7 +6,9 @@
 // the codec-library formats take up to 2^24 pixels on a side, the project's own decoders up to
 // 65535 (the widest their headers usually carry); all stop at 2^28 pixels (1 GiB of RGBA).
 // GIF frames also count against a stream total (kGifStreamPixels), so that a small file of
-// many large frames cannot take unbounded memory.
+// many large frames cannot take unbounded memory; each frame counts kGifFramePixels more for
+// its record (image, frame and list entry, about 220 bytes), so that neither can a large file
+// of tiny ones: the frames of one stream hold at most 2 GiB in all.
 #ifndef TAMBA_LOADERS_COMMON_LIMITS_H
 #define TAMBA_LOADERS_COMMON_LIMITS_H
 
@@ -24,6 +26,7 @@ inline constexpr std::int64_t kShortSide = 65535;
 inline constexpr std::int64_t kLongSide = std::int64_t (1) << 24;
 inline constexpr std::int64_t kMaxPixels = std::int64_t (1) << 28;
 inline constexpr std::int64_t kGifStreamPixels = std::int64_t (1) << 29;
+inline constexpr std::int64_t kGifFramePixels = 64;
 
 // One row per module, named as the module is.
 namespace formats {

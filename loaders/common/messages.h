@@ -12,9 +12,6 @@
 
 namespace tamba::loader {
 
-// Warnings given by this thread, so that a caller can tell whether a failure was explained.
-inline thread_local unsigned warnings_given = 0;
-
 // Line breaks and tabs in the reason (codec libraries write multi-line texts) become spaces.
 G_GNUC_PRINTF (2, 0) inline void warn_v (const Format &format, const char *fmt, va_list args)
 {
@@ -23,7 +20,6 @@ G_GNUC_PRINTF (2, 0) inline void warn_v (const Format &format, const char *fmt, 
         if (*c == '\n' || *c == '\r' || *c == '\t') *c = ' ';
     g_warning ("%s: %s", format.name, text);
     g_free (text);
-    ++warnings_given;
 }
 
 G_GNUC_PRINTF (2, 3) inline void warn (const Format &format, const char *fmt, ...)

@@ -143,9 +143,9 @@ inline Tamba *compose_on_screen (const Format &format, const TambaFrame *frame, 
 // What an image_load of each kind of module returns.
 enum class Kind { image, animation, xpm_data };
 
-// The whole file decoded; for animations (D has screen_width() and screen_height()) the first
-// frame on its screen, read no further than that frame. Damaged animations keep the frames
-// decoded before the damage.
+// The whole file decoded; for animations (D has screen_width(), screen_height() and warned())
+// the first frame on its screen, read no further than that frame. Damaged animations keep the
+// frames decoded before the damage.
 template <class D, Kind kind>
 Tamba *load_file (const Format &format, FILE *file)
 {
@@ -155,14 +155,13 @@ Tamba *load_file (const Format &format, FILE *file)
     } else {
         FrameCollector frames;
         D decoder {frames.sink ()};
-        const unsigned warned = warnings_given;
         read_file (file, [&] (const guchar *p, size_t n) {
             return decoder.feed (p, n) && frames.count () == 0;
         });
         if (frames.count () == 0) decoder.finish ();
         if (frames.count () == 0) {
             // Said only when the decoder has not said why.
-            if (warnings_given == warned) warn (format, "the data holds no image");
+            if (!decoder.warned ()) warn (format, "the data holds no image");
             return nullptr;
         }
         return compose_on_screen (format, frames.first (), decoder.screen_width (),
@@ -176,11 +175,10 @@ TambaAnimation *load_frames (const Format &format, FILE *file)
 {
     FrameCollector frames;
     D decoder {frames.sink ()};
-    const unsigned warned = warnings_given;
     read_file (file, [&] (const guchar *p, size_t n) { return decoder.feed (p, n); });
     decoder.finish ();
     if (frames.count () == 0) {
-        if (warnings_given == warned) warn (format, "the data holds no image");
+        if (!decoder.warned ()) warn (format, "the data holds no image");
         return nullptr;
     }
     auto *animation = static_cast<TambaAnimation *> (g_malloc0 (sizeof (TambaAnimation)));

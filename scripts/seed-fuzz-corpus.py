@@ -25,7 +25,8 @@ def images(corpus):
             yield row["format"], corpus / row["path"]
     for path in sorted((ROOT / "data" / "samples").iterdir()):
         if path.suffix != ".md":
-            yield {".jpg": "jpeg", ".tiff": "tiff"}.get(path.suffix, path.suffix[1:]), path
+            yield {".jpg": "jpeg", ".tiff": "tiff", ".ppm": "pnm", ".pgm": "pnm", ".pbm": "pnm"}.get(
+                path.suffix, path.suffix[1:]), path
 
 
 def put(target, data):

@@ -7,6 +7,7 @@
 #   scripts/setup.sh --bench    and the benchmarks with the libraries and programs they
 #                               measure against
 #   scripts/setup.sh --fuzz     and the fuzz targets (clang with libFuzzer)
+#   scripts/setup.sh --memcheck and valgrind, for scripts/memcheck.py
 # The flags combine.
 set -eu
 
@@ -29,7 +30,8 @@ for flag in "$@"; do
                         libopencv-imgproc-dev libturbojpeg0-dev imagemagick
                         libjpeg-turbo-progs" ;;
     --fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
-    *) echo "usage: $0 [--tests] [--bench] [--fuzz]" >&2; exit 2 ;;
+    --memcheck) PACKAGES="$PACKAGES valgrind" ;;
+    *) echo "usage: $0 [--tests] [--bench] [--fuzz] [--memcheck]" >&2; exit 2 ;;
   esac
 done
 

@@ -199,7 +199,13 @@ TAMBA_API TambaModule *tamba_get_module (guchar *buffer, guint size);
  * library search) and binds its entry points; warns and leaves the record unopened on failure. */
 TAMBA_API void tamba_load_module (TambaModule *image_module);
 
-/* Loads a whole file through its format's module: a new image owned by the caller, or NULL. */
+/* Loads a whole file through its format's module: a new image owned by the caller, or NULL.
+ * Every module refuses, before allocating, an image over 2^28 pixels (1 GiB as RGBA) or over
+ * 65535 on a side (PNG, JPEG and TIFF: 2^24); the frames of one GIF hold at most 2^29 pixels in
+ * all, each frame counting 64 more. A small file may still claim a large image (a PNG of one
+ * colour inflates 1000-fold): a caller that cannot afford that uses a progressive loader and
+ * closes it at "area_prepared" when the size is too large (every format but TIFF, which decodes
+ * once all its data is in, emits it before decoding a row). */
 TAMBA_API Tamba *tamba_new_from_file (const char *filename);
 
 /* Loads a whole file and scales it to fit width x height (both > 0): exactly that size, or with

@@ -5,8 +5,8 @@ memcheck: `python3 scripts/memcheck.py [BUILD_DIR [NAME_PART]]`, NAME_PART restr
 the runs whose first test's name contains it. Too slow for CI; run it by hand after changes
 to memory handling. Each test program runs once with all its GoogleTest cases (the
 cases CTest lists for it, in its environment); programs they start from the build are traced
-too. Tests that only run scripts over files (export lists, generated tables, the install) are
-skipped. Errors: invalid accesses, uninitialised values that decide or leave the program, and
+too. Tests that only run scripts over files (export lists, generated tables, the install) and
+the allocation-failure tests, which replace the allocator as memcheck does, are skipped. Errors: invalid accesses, uninitialised values that decide or leave the program, and
 definite or possible leaks; tests/valgrind.supp names the one-time allocations. libjpeg-turbo
 runs its C code (JSIMD_FORCENONE=1): its vector code loads the uninitialised padding of its
 own row buffers, which memcheck cannot tell from a real fault. Logs go to BUILD_DIR/memcheck/."""
@@ -38,6 +38,9 @@ def runs():
         if not command or not command[0].startswith(str(BUILD)):
             continue
         props = {p["name"]: p["value"] for p in test.get("properties", [])}
+        # The allocation-failure tests bring an allocator of their own, which memcheck replaces.
+        if "robustness" in props.get("LABELS", []):
+            continue
         env = tuple(props.get("ENVIRONMENT", []))
         cwd = props.get("WORKING_DIRECTORY", str(BUILD))
         filters = [a for a in command if a.startswith("--gtest_filter=")]

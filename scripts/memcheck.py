@@ -2,20 +2,21 @@
 # SPDX-License-Identifier: LGPL-2.1-or-later
 """Runs the test suite of a build (default build/, made by scripts/test.sh) under valgrind's
 memcheck: `python3 scripts/memcheck.py [BUILD_DIR [NAME_PART]]`, NAME_PART restricting it to
-the runs whose first test's name contains it. Too slow for CI; run it by hand after changes
-to memory handling. Each test program runs once with all its GoogleTest cases (the
-cases CTest lists for it, in its environment); programs they start from the build are traced
-too. Tests that only run scripts over files (export lists, generated tables, the install) and
-the allocation-failure tests, which replace the allocator as memcheck does, are skipped. Errors: invalid accesses, uninitialised values that decide or leave the program, and
-definite or possible leaks; tests/valgrind.supp names the one-time allocations. libjpeg-turbo
-runs its C code (JSIMD_FORCENONE=1): its vector code loads the uninitialised padding of its
-own row buffers, which memcheck cannot tell from a real fault. Logs go to BUILD_DIR/memcheck/."""
+the runs whose first test's name contains it. Too slow for CI; run it by hand after changes to
+memory handling. Each test program runs once with all its GoogleTest cases (the cases CTest
+lists for it, in its environment); programs they start from the build are traced too. Skipped:
+tests that only run scripts over files (export lists, generated tables, the install) and the
+allocation-failure tests, which replace the allocator as memcheck does. Errors: invalid
+accesses, uninitialised values that decide or leave the program, definite or possible leaks
+(tests/valgrind.supp says what is suppressed and why). libjpeg-turbo runs its C code
+(JSIMD_FORCENONE=1): its vector code loads the uninitialised padding of its own row buffers,
+which memcheck cannot tell from a real fault. Logs go to BUILD_DIR/memcheck/."""
 import collections
 import concurrent.futures
 import json
-import re
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import time
@@ -24,8 +25,9 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ROOT / "build").resolve()
 VALGRIND = ["valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
             "--errors-for-leak-kinds=definite,possible", "--show-leak-kinds=definite,possible",
-            "--track-origins=yes", "--num-callers=30", "--trace-children=yes", "--child-silent-after-fork=yes",
-            "--trace-children-skip=/usr/*,/bin/*,/root/*", f"--suppressions={ROOT}/tests/valgrind.supp"]
+            "--track-origins=yes", "--num-callers=30", "--trace-children=yes",
+            "--child-silent-after-fork=yes", "--trace-children-skip=/usr/*,/bin/*,/root/*",
+            f"--suppressions={ROOT}/tests/valgrind.supp"]
 
 
 def runs():
@@ -84,5 +86,6 @@ def main():
     if failed:
         sys.exit(f"memcheck: {len(failed)} failed: {' '.join(failed)} (logs in {logs})")
     print(f"memcheck: no errors in {len(selected)} runs")
+
 
 main()

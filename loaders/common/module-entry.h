@@ -116,7 +116,9 @@ private:
 };
 
 // A frame on its logical screen: the frame's own image when it covers the screen, else a
-// screen-sized RGBA image, transparent outside the frame (which lies wholly inside it).
+// screen-sized RGBA image, transparent outside the frame (which lies wholly inside it). Frame
+// and canvas are held together for the copy, so together they stay within the format's pixel
+// limit, as one image would.
 inline Tamba *compose_on_screen (const Format &format, const TambaFrame *frame, int screen_width,
                                  int screen_height)
 {
@@ -124,6 +126,12 @@ inline Tamba *compose_on_screen (const Format &format, const TambaFrame *frame, 
     if (frame->x_offset == 0 && frame->y_offset == 0 && src->width == screen_width
         && src->height == screen_height)
         return tamba_ref (frame->tamba);
+    if (std::int64_t (src->width) * src->height + std::int64_t (screen_width) * screen_height
+        > format.max_pixels) {
+        warn (format, "the screen and its first frame together exceed %" G_GINT64_FORMAT " pixels",
+              std::int64_t (format.max_pixels));
+        return nullptr;
+    }
     Tamba *canvas = new_image (format, true, screen_width, screen_height);
     if (!canvas) return nullptr;
     for (int y = 0; y < src->height; ++y) {

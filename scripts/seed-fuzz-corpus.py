@@ -14,7 +14,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 MAX_LEN = 65536
-# Piece sizes 13, 1, 64 and 7 for the progressive targets; a 48x40 box, aspect kept, for at-size.
+# Piece sizes 13, 1, 64 and 7 for the progressive targets; a 48x40 box, ratio kept, for at-size.
 PIECES = bytes([0x0C, 0x00, 0x80, 0x06])
 BOX = bytes([47, 39, 1])
 

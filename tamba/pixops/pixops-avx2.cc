@@ -6,6 +6,7 @@
 //   kernel over four taps per step;
 // - scaling RGBA with any filter size, its divisions as in the compositing kernel below;
 // - the run kernels, eight pixels per step;
+// - combining two filtered rows of the separable 2 x 2 RGB form, 32 bytes per step;
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
 //   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its divisions exact in
 //   vector lanes (see quotients).
@@ -586,6 +587,47 @@ __attribute__ ((target ("avx2"))) guchar *scale_line_22_33_avx2 (
     return scale_line_22_33_sse2 (weights, n_x, n_y, dest, dest_x, dest_end, dest_channels,
                                   dest_has_alpha, src, src_channels, src_has_alpha, x, x_step,
                                   src_width, check_size, color1, color2);
+}
+
+namespace {
+
+// Sixteen combined sums from n on, as 16-bit lanes in the order of the 128-bit halves.
+__attribute__ ((target ("avx2"))) inline __m256i combined (const guint16 *upper,
+                                                          const guint16 *lower, __m256i pair,
+                                                          __m256i bias)
+{
+    const __m256i flip = _mm256_set1_epi16 (short (0x8000));
+    const __m256i a =
+        _mm256_xor_si256 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (upper)), flip);
+    const __m256i b =
+        _mm256_xor_si256 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower)), flip);
+    const __m256i lo =
+        _mm256_add_epi32 (_mm256_madd_epi16 (_mm256_unpacklo_epi16 (a, b), pair), bias);
+    const __m256i hi =
+        _mm256_add_epi32 (_mm256_madd_epi16 (_mm256_unpackhi_epi16 (a, b), pair), bias);
+    return _mm256_packs_epi32 (_mm256_srli_epi32 (lo, 16), _mm256_srli_epi32 (hi, 16));
+}
+
+}  // namespace
+
+// The SSE2 combiner's arithmetic (see pixops-sse2.cc) on 32 sums per step. The unpacks and
+// packs work within 128-bit halves, so one cross-half permute puts the bytes in order.
+__attribute__ ((target ("avx2"))) void combine_rows_22_avx2 (guchar *dest,
+                                                            const guint16 *upper,
+                                                            const guint16 *lower, int y0,
+                                                            int y1, std::int64_t count) noexcept
+{
+    const __m256i pair = _mm256_set1_epi32 (int (guint (y1) << 16 | guint (y0)));
+    const __m256i bias = _mm256_set1_epi32 (32768 * (y0 + y1) + 0x8000);
+    std::int64_t n = 0;
+    for (; n + 32 <= count; n += 32) {
+        const __m256i bytes =
+            _mm256_packus_epi16 (combined (upper + n, lower + n, pair, bias),
+                                 combined (upper + n + 16, lower + n + 16, pair, bias));
+        _mm256_storeu_si256 (reinterpret_cast<__m256i *> (dest + n),
+                             _mm256_permute4x64_epi64 (bytes, 0xd8));
+    }
+    combine_rows_22_sse2 (dest + n, upper + n, lower + n, y0, y1, count - n);
 }
 
 }  // namespace tamba::detail::kernels

@@ -81,6 +81,44 @@ unsigned phases_reached (std::int64_t pos0, std::int64_t step, std::int64_t coun
     return phases;
 }
 
+bool separable_weights (const PixopsFilter &filter, unsigned x_phases, unsigned y_phases,
+                        PixopsSeparable *separable)
+{
+    if (filter.n_x != 2 || filter.n_y != 2) return false;
+    unsigned have_x = 0, have_y = 0;
+    for (int p = 0; p < fx::kPhases; p++) {
+        if (!((y_phases >> p) & 1)) continue;
+        for (int q = 0; q < fx::kPhases; q++) {
+            if (!((x_phases >> q) & 1)) continue;
+            // Rows (w[0], w[1]) and (w[2], w[3]); with both factors summing to 256, each
+            // column and row sum is 256 times its factor.
+            const int *w = filter.weights + (p * fx::kPhases + q) * 4;
+            const int cols[2] = {w[0] + w[2], w[1] + w[3]}, rows[2] = {w[0] + w[1], w[2] + w[3]};
+            if (cols[0] + cols[1] != fx::kOne) return false;
+            int x[2], y[2];
+            for (int k = 0; k < 2; k++) {
+                if (cols[k] < 0 || rows[k] < 0 || cols[k] % 256 || rows[k] % 256) return false;
+                x[k] = cols[k] / 256;
+                y[k] = rows[k] / 256;
+            }
+            if (w[0] != x[0] * y[0] || w[1] != x[1] * y[0] || w[2] != x[0] * y[1] ||
+                w[3] != x[1] * y[1])
+                return false;
+            if (((have_x >> q) & 1) && (separable->x[q][0] != x[0] || separable->x[q][1] != x[1]))
+                return false;
+            if (((have_y >> p) & 1) && (separable->y[p][0] != y[0] || separable->y[p][1] != y[1]))
+                return false;
+            have_x |= 1u << q;
+            have_y |= 1u << p;
+            separable->x[q][0] = x[0];
+            separable->x[q][1] = x[1];
+            separable->y[p][0] = y[0];
+            separable->y[p][1] = y[1];
+        }
+    }
+    return have_x != 0;
+}
+
 int tile_taps (double scale) { return int (std::ceil (1 / scale + 1)); }
 
 int bilinear_fast_taps (double scale) { return scale > 1.0 ? 2 : tile_taps (scale); }

@@ -13,6 +13,8 @@ constexpr PixopsKernelTable kScalar{.name = "scalar",
                                     .composite_line_22_4a4a = kernels::composite_line_22_4a4a,
                                     .scale_line_opaque = nullptr,
                                     .scale_line_4a4a = nullptr,
+                                    .filter_row_22_33 = nullptr,
+                                    .combine_rows_22 = nullptr,
                                     .over_rgb_rounded = over_rgb_rounded,
                                     .over_rgb_truncated = over_rgb_truncated,
                                     .over_rgbx_rounded = over_rgbx_rounded,
@@ -24,6 +26,8 @@ constexpr PixopsKernelTable kSse2 = [] {
     PixopsKernelTable t = kScalar;
     t.name = "sse2";
     t.scale_line_22_33 = kernels::scale_line_22_33_sse2;
+    t.filter_row_22_33 = kernels::filter_row_22_33_sse2;
+    t.combine_rows_22 = kernels::combine_rows_22_sse2;
     return t;
 }();
 constexpr PixopsKernelTable kSsse3 = [] {
@@ -40,6 +44,8 @@ constexpr PixopsKernelTable kAvx2{.name = "avx2",
                                   .composite_line_22_4a4a = kernels::composite_line_22_4a4a_avx2,
                                   .scale_line_opaque = kernels::scale_line_opaque_avx2_table,
                                   .scale_line_4a4a = kernels::scale_line_4a4a_avx2,
+                                  .filter_row_22_33 = kernels::filter_row_22_33_sse2,
+                                  .combine_rows_22 = kernels::combine_rows_22_avx2,
                                   .over_rgb_rounded = kernels::over_rgb_rounded_avx2,
                                   .over_rgb_truncated = kernels::over_rgb_truncated_avx2,
                                   .over_rgbx_rounded = kernels::over_rgbx_rounded_avx2,

@@ -31,6 +31,9 @@ struct PixopsKernelTable {
     const PixopsLineFunc (*scale_line_opaque)[3];
     // Scaling RGBA to RGBA with any filter; null where the table has no such kernel.
     PixopsLineFunc scale_line_4a4a;
+    // Separable 2 x 2 RGB scaling; null where the table leaves it to scale_line_22_33.
+    PixopsRowFilterKernel *filter_row_22_33;
+    PixopsRowCombineKernel *combine_rows_22;
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
     PixopsRunFunc over_rgbx_rounded;
@@ -50,6 +53,8 @@ void force_kernel_table (const PixopsKernelTable *table);
 PixopsRunKernel over_rgb_rounded, over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted;
 namespace kernels {
 PixopsLineKernel scale_line_22_33, scale_line_22_33_sse2, scale_line_22_33_avx2;
+PixopsRowFilterKernel filter_row_22_33_sse2;
+PixopsRowCombineKernel combine_rows_22_sse2, combine_rows_22_avx2;
 PixopsLineKernel composite_line_22_4a4a, composite_line_22_4a4a_avx2;
 extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
 PixopsLineKernel scale_line_4a4a_avx2;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// SSE2 variant of the 2 x 2 RGB scaling kernel (SSE2 is part of every x86-64 CPU).
+// SSE2 variants of the 2 x 2 RGB scaling kernel and of its separable form (SSE2 is part of
+// every x86-64 CPU).
 //
 // pmaddwd multiplies signed 16-bit lanes into 32-bit sums. Weights reach 65536, so each weight
 // is split as w = 256 * hi + lo (hi = w >> 8, lo = w & 255); both halves fit 16 bits for any
@@ -90,6 +91,58 @@ guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *des
     return scale_line_22_33 (weights, n_x, n_y, dest, dest_x, dest_end, dest_channels,
                              dest_has_alpha, src, src_channels, src_has_alpha, x, x_step,
                              src_width, check_size, color1, color2);
+}
+
+// Each pixel loads 8 bytes from its left tap (two past its right one) and stores four sums,
+// the fourth into the next pixel's, which is written after it. The products and their sums stay
+// below 2^16 (255 * 256 at most), so 16-bit lanes hold them exactly.
+void filter_row_22_33_sse2 (guint16 *sums, const guchar *row, std::int64_t x,
+                            std::int64_t x_step, std::int64_t count, int src_width,
+                            const PixopsSeparable &separable) noexcept
+{
+    __m128i weights[fx::kPhases];
+    for (int p = 0; p < fx::kPhases; p++) {
+        const short w0 = short (separable.x[p][0]), w1 = short (separable.x[p][1]);
+        weights[p] = _mm_setr_epi16 (w0, w0, w0, w1, w1, w1, 0, 0);
+    }
+    const __m128i zero = _mm_setzero_si128 ();
+    std::int64_t k = 0;
+    for (; k < count && fx::pixel (x) + 3 <= src_width; k++, x += x_step) {
+        const __m128i taps = _mm_unpacklo_epi8 (
+            _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 3 * fx::pixel (x))), zero);
+        const __m128i products = _mm_mullo_epi16 (taps, weights[fx::phase (x)]);
+        _mm_storel_epi64 (reinterpret_cast<__m128i *> (sums + 3 * k),
+                          _mm_add_epi16 (products, _mm_srli_si128 (products, 6)));
+    }
+    for (; k < count; k++, x += x_step) {
+        const int *w = separable.x[fx::phase (x)];
+        const guchar *q = row + 3 * fx::pixel (x);
+        for (int c = 0; c < 3; c++) sums[3 * k + c] = guint16 (w[0] * q[c] + w[1] * q[3 + c]);
+    }
+}
+
+// pmaddwd is signed: the sums go in offset by -32768 and the offset times y0 + y1 is added back.
+void combine_rows_22_sse2 (guchar *dest, const guint16 *upper, const guint16 *lower, int y0,
+                           int y1, std::int64_t count) noexcept
+{
+    const __m128i flip = _mm_set1_epi16 (short (0x8000));
+    const __m128i pair = _mm_set1_epi32 (int (guint (y1) << 16 | guint (y0)));
+    const __m128i bias = _mm_set1_epi32 (32768 * (y0 + y1) + 0x8000);
+    const auto eight = [&] (std::int64_t n) {
+        const __m128i a =
+            _mm_xor_si128 (_mm_loadu_si128 (reinterpret_cast<const __m128i *> (upper + n)), flip);
+        const __m128i b =
+            _mm_xor_si128 (_mm_loadu_si128 (reinterpret_cast<const __m128i *> (lower + n)), flip);
+        const __m128i lo = _mm_add_epi32 (_mm_madd_epi16 (_mm_unpacklo_epi16 (a, b), pair), bias);
+        const __m128i hi = _mm_add_epi32 (_mm_madd_epi16 (_mm_unpackhi_epi16 (a, b), pair), bias);
+        return _mm_packs_epi32 (_mm_srli_epi32 (lo, 16), _mm_srli_epi32 (hi, 16));
+    };
+    std::int64_t n = 0;
+    for (; n + 16 <= count; n += 16)
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (dest + n),
+                          _mm_packus_epi16 (eight (n), eight (n + 8)));
+    for (; n < count; n++)
+        dest[n] = guchar ((guint (y0) * upper[n] + guint (y1) * lower[n] + 0x8000) >> 16);
 }
 
 }  // namespace tamba::detail::kernels

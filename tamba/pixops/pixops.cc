@@ -10,6 +10,7 @@
 #include "pixops/pixops-fixed.h"
 #include "pixops/pixops-private.h"
 #include "pixops/pixops-reduce.h"
+#include "pixops/pixops-simd.h"
 #include "tamba-private.h"
 
 namespace tamba::detail {
@@ -39,10 +40,57 @@ void process_pixel (const int *weights, int n_x, int n_y, guchar *dest, std::int
                 color2, r, g, b, a);
 }
 
+// The across-filtered interior of the source rows a separable pass reads, two rows at a time:
+// neighbouring destination rows mostly read the same source rows.
+class FilteredRows {
+public:
+    // Holds nothing (and is not ok) without separable weights or an interior to filter.
+    FilteredRows (const PixopsPass &pass, const PixopsSeparable *separable, std::int64_t x,
+                  std::int64_t x_step, std::int64_t count)
+        : pass_ (pass), separable_ (separable), x_ (x), x_step_ (x_step), count_ (count)
+    {
+        if (!separable || count <= 0) return;
+        // Three sums a pixel and the one a row filter may write past them.
+        const std::size_t bytes = (std::size_t (count) * 3 + 1) * sizeof (guint16);
+        for (Row &r : rows_) r.sums = static_cast<guint16 *> (g_try_malloc (bytes));
+    }
+    ~FilteredRows ()
+    {
+        for (Row &r : rows_) g_free (r.sums);
+    }
+    FilteredRows (const FilteredRows &) = delete;
+    FilteredRows &operator= (const FilteredRows &) = delete;
+
+    bool ok () const { return rows_[0].sums && rows_[1].sums; }
+
+    // Source row y filtered, computed unless held; never replaces the row held as keep.
+    const guint16 *row (std::int64_t y, std::int64_t keep)
+    {
+        for (const Row &r : rows_)
+            if (r.y == y) return r.sums;
+        Row &r = rows_[0].y == keep ? rows_[1] : rows_[0];
+        kernel_table ().filter_row_22_33 (r.sums,
+                                          pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride),
+                                          x_, x_step_, count_, pass_.src_width, *separable_);
+        r.y = y;
+        return r.sums;
+    }
+
+private:
+    struct Row {
+        guint16 *sums = nullptr;
+        std::int64_t y = -1;
+    };
+    const PixopsPass &pass_;
+    const PixopsSeparable *const separable_;
+    const std::int64_t x_, x_step_, count_;
+    Row rows_[2];
+};
+
 }  // namespace
 
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
-                     PixopsPixelFunc pixel_func)
+                     PixopsPixelFunc pixel_func, const PixopsSeparable *separable)
 {
     const int n_x = filter->n_x, n_y = filter->n_y;
     const int matrix = n_x * n_y;
@@ -67,6 +115,13 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     // The interior run ends before this column of the rectangle; a negative end is an empty run.
     const std::int64_t run_end_index = std::clamp<std::int64_t> (
         fx::ceil_div (run_end_x, x_step) - pass.render_x0, 0, width);
+
+    // The interior starts where the left edge (columns left of the source) ends, in every row.
+    const std::int64_t x_first = pass.render_x0 * x_step + scaled_x_offset;
+    const std::int64_t run_start_index =
+        x_first >= 0 ? 0 : std::min (width, fx::ceil_div (-x_first, x_step));
+    FilteredRows filtered (pass, separable, x_first + run_start_index * x_step, x_step,
+                           run_end_index - run_start_index);
 
     std::int64_t y = pass.render_y0 * y_step + scaled_y_offset;
     for (std::int64_t i = 0; i < height; i++, y += y_step) {
@@ -102,12 +157,25 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
         // gets the pixels whose taps all lie inside the source row.
         while (fx::pixel (x) < 0 && outbuf < outbuf_end) edge_pixel ();
 
-        guchar *const new_outbuf =
-            line_func (run_weights, n_x, n_y, outbuf, dest_x,
-                       row + run_end_index * pass.dest_channels, pass.dest_channels,
-                       pass.dest_has_alpha, line_bufs.get (), pass.src_channels,
-                       pass.src_has_alpha, x, x_step, pass.src_width, pass.check_size, tcolor1,
-                       tcolor2);
+        guchar *new_outbuf;
+        if (filtered.ok ()) {
+            const std::int64_t upper = std::clamp<std::int64_t> (y_start, 0, pass.src_height - 1);
+            const std::int64_t lower =
+                std::clamp<std::int64_t> (y_start + 1, 0, pass.src_height - 1);
+            const int *weights = separable->y[fx::phase (y)];
+            const std::int64_t count = run_end_index - run_start_index;
+            const guint16 *upper_sums = filtered.row (upper, lower);
+            kernel_table ().combine_rows_22 (row + run_start_index * 3, upper_sums,
+                                             filtered.row (lower, upper), weights[0],
+                                             weights[1], 3 * count);
+            new_outbuf = row + run_end_index * 3;
+        } else {
+            new_outbuf = line_func (run_weights, n_x, n_y, outbuf, dest_x,
+                                    row + run_end_index * pass.dest_channels, pass.dest_channels,
+                                    pass.dest_has_alpha, line_bufs.get (), pass.src_channels,
+                                    pass.src_has_alpha, x, x_step, pass.src_width,
+                                    pass.check_size, tcolor1, tcolor2);
+        }
         dest_x += (new_outbuf - outbuf) / pass.dest_channels;
         outbuf = new_outbuf;
         x = (dest_x - pass.check_x + pass.render_x0) * x_step + scaled_x_offset;
@@ -225,7 +293,21 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
     const PixopsKernels k = select_kernels (op, filter.n_x, filter.n_y, pass.dest_channels,
                                             pass.dest_has_alpha, pass.src_channels,
                                             pass.src_has_alpha);
-    pixops_process (pass, &filter, k.line, k.pixel);
+    // RGB scaling with a 2 x 2 filter that factors (bilinear enlarging does) goes across once
+    // per source row and then down.
+    PixopsSeparable separable{};
+    const bool rgb = op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
+                     pass.dest_channels == 3;
+    const bool separate =
+        rgb && kernel_table ().filter_row_22_33 &&
+        separable_weights (
+            filter,
+            phases_reached (reach.x_start + pixops_scaled_offset (filter.x_offset), x_step,
+                            reach.width),
+            phases_reached (reach.y_start + pixops_scaled_offset (filter.y_offset), y_step,
+                            reach.height),
+            &separable);
+    pixops_process (pass, &filter, k.line, k.pixel, separate ? &separable : nullptr);
     g_free (filter.weights);
 }
 

@@ -22,13 +22,13 @@ for flag in "$@"; do
   case $flag in
     --tests) PACKAGES="$PACKAGES googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev
                         libjpeg-turbo-progs" ;;
-    # giflib, pixman, OpenCV, the TurboJPEG interface and ImageMagick are only yardsticks the
-    # benchmarks compare against; nothing in the library or its modules links them. cjpeg makes
-    # the thumbnail benchmark's photo. libvips-tools is left out on purpose: through librsvg it
-    # loads a desktop toolkit's image library.
+    # giflib, pixman, OpenCV, Pillow, the TurboJPEG interface and ImageMagick are only yardsticks
+    # the benchmarks compare against; nothing in the library or its modules links them. cjpeg
+    # makes the thumbnail benchmark's photo. libvips-tools is left out on purpose: through
+    # librsvg it loads a desktop toolkit's image library.
     --bench) PACKAGES="$PACKAGES libbenchmark-dev libgif-dev libpixman-1-dev
                         libopencv-imgproc-dev libturbojpeg0-dev imagemagick
-                        libjpeg-turbo-progs" ;;
+                        libjpeg-turbo-progs python3-pil" ;;
     --fuzz) PACKAGES="$PACKAGES clang libclang-rt-14-dev" ;;
     --memcheck) PACKAGES="$PACKAGES valgrind" ;;
     *) echo "usage: $0 [--tests] [--bench] [--fuzz] [--memcheck]" >&2; exit 2 ;;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Engine workloads W1..W8 and W10, each run by tamba and, in the same process, by the peers that
-// have a comparable operation. Reports destination megapixels per second and, at the end, a
+// Engine workloads W1..W8 and W10, each run by tamba and, in the same process (Pillow in a
+// child script), by the peers that have a comparable operation. Reports destination megapixels per second and, at the end, a
 // table with the ratio of tamba's rate to the fastest peer's.
 #include <benchmark/benchmark.h>
 
@@ -141,6 +141,26 @@ void opencv_run (benchmark::State &state, Work w, int interpolation)
 }
 #endif
 
+#ifdef TAMBA_BENCH_PILLOW
+// Pillow's Image.reduce through bench-pillow.py, which times its own runs and prints the median
+// rate; one call per repetition.
+void pillow_run (benchmark::State &state, Work w)
+{
+    const std::string command = std::string (TAMBA_BENCH_PYTHON " " TAMBA_BENCH_PILLOW_SCRIPT) +
+                                (w.src_ch == 4 ? " RGBA " : " RGB ") +
+                                std::to_string (w.src_w) + " " + std::to_string (w.src_h) + " " +
+                                std::to_string (w.src_w / w.dest_w);
+    double rate = 0;
+    for (auto _ : state) {
+        FILE *out = popen (command.c_str (), "r");
+        if (!out || std::fscanf (out, "%lf", &rate) != 1) rate = 0;
+        if (out) pclose (out);
+    }
+    if (rate <= 0) state.SkipWithError ("bench-pillow.py gave no rate");
+    state.counters["MP/s"] = rate;
+}
+#endif
+
 const Work kW1{1920, 1080, 3, 3840, 2160, 3, PIXOPS_INTERP_BILINEAR, false};
 const Work kW2{3840, 2160, 4, 960, 540, 4, PIXOPS_INTERP_TILES, false};
 const Work kW3t{4000, 3000, 3, 400, 300, 3, PIXOPS_INTERP_TILES, false};
@@ -211,6 +231,17 @@ void register_all ()
              [w, f] (benchmark::State &s) { pixman_run (s, w, f); });
     }
 #endif
+#ifdef TAMBA_BENCH_PILLOW
+    for (const Entry &e : {Entry{"W2_reduce4x_rgba_tiles", kW2},
+                           Entry{"W3_reduce10x_rgb_tiles", kW3t},
+                           Entry{"W3_reduce10x_rgb_bilinear", kW3b}}) {
+        const Work w = e.work;
+        benchmark::RegisterBenchmark ((std::string (e.name) + "/pillow").c_str (),
+                                      [w] (benchmark::State &s) { pillow_run (s, w); })
+            ->Iterations (1)
+            ->Unit (benchmark::kMillisecond);
+    }
+#endif
 #ifdef TAMBA_BENCH_OPENCV
     struct OpencvEntry {
         const char *name;
@@ -259,25 +290,25 @@ public:
     void print_table () const
     {
         const auto &rates = medians_.empty () ? rates_ : medians_;
-        std::printf ("\n| workload | tamba MP/s | pixman MP/s | opencv MP/s | memcpy MP/s | "
-                     "tamba / fastest peer |\n|---|---|---|---|---|---|\n");
+        std::printf ("\n| workload | tamba MP/s | pixman MP/s | opencv MP/s | pillow MP/s | "
+                     "memcpy MP/s | tamba / fastest peer |\n|---|---|---|---|---|---|---|\n");
         for (const auto &[work, by_lib] : rates) {
             const auto get = [&] (const char *lib) {
                 const auto it = by_lib.find (lib);
                 return it == by_lib.end () ? 0.0 : it->second;
             };
             double best = 0;
-            for (const char *peer : {"pixman", "opencv", "memcpy"})
+            for (const char *peer : {"pixman", "opencv", "pillow", "memcpy"})
                 best = std::max (best, get (peer));
             const auto cell = [] (double v) {
                 char buf[32];
                 std::snprintf (buf, sizeof buf, v > 0 ? "%.0f" : "-", v);
                 return std::string (buf);
             };
-            std::printf ("| %s | %s | %s | %s | %s | %.2f |\n", work.c_str (),
+            std::printf ("| %s | %s | %s | %s | %s | %s | %.2f |\n", work.c_str (),
                          cell (get ("tamba")).c_str (), cell (get ("pixman")).c_str (),
-                         cell (get ("opencv")).c_str (), cell (get ("memcpy")).c_str (),
-                         best > 0 ? get ("tamba") / best : 0.0);
+                         cell (get ("opencv")).c_str (), cell (get ("pillow")).c_str (),
+                         cell (get ("memcpy")).c_str (), best > 0 ? get ("tamba") / best : 0.0);
         }
     }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
 // Engine workloads W1..W8 and W10, each run by tamba and, in the same process (Pillow in a
-// child script), by the peers that have a comparable operation. Reports destination megapixels per second and, at the end, a
-// table with the ratio of tamba's rate to the fastest peer's.
+// child script), by the peers that have a comparable operation. Reports destination megapixels
+// per second and, at the end, a table with the ratio of tamba's rate to the fastest peer's.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

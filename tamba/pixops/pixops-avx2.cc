@@ -6,7 +6,8 @@
 //   kernel over four taps per step;
 // - scaling RGBA with any filter size, its divisions as in the compositing kernel below;
 // - the run kernels, eight pixels per step;
-// - combining two filtered rows of the separable 2 x 2 RGB form, 32 bytes per step;
+// - the separable 2 x 2 forms: RGB rows combined 32 bytes per step, RGBA rows filtered across
+//   premultiplied and combined two pixels per step with the divisions of the kernels above;
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
 //   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its divisions exact in
 //   vector lanes (see quotients).
@@ -104,10 +105,27 @@ __attribute__ ((target ("avx2"))) inline __m256i quotients (__m256i num, __m256i
         _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
 }
 
+// num / den truncated in eight unsigned 32-bit lanes where 0 < den < 2^25 and the quotient is
+// at most 256, as the sums of filters whose weights are non-negative and total 65536 at most
+// give. The reciprocal estimate (relative error below 1.5 * 2^-12) times the single-precision
+// num is within 0.1 of the exact quotient, so its truncation is off by at most one, which the
+// exact remainder corrects as in quotients: no division at all.
+__attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num, __m256i den)
+{
+    const __m256i t = _mm256_cvttps_epi32 (
+        _mm256_mul_ps (to_float (num), _mm256_rcp_ps (_mm256_cvtepi32_ps (den))));
+    const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, den));
+    return _mm256_add_epi32 (
+        _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, _mm256_sub_epi32 (den,
+                                                                         _mm256_set1_epi32 (1)))),
+        _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
+}
+
 // Writes one or two pixels (one per 128-bit half of num) whose alpha lane holds the divisor of
 // their colour lanes: the colours divide by it, the alpha lane by AlphaDivisor, and a zero
-// divisor gives a transparent black pixel (dividing by 1 instead).
-template <int AlphaDivisor>
+// divisor gives a transparent black pixel (dividing by 1 instead). Bounded: the quotients are
+// known to be those bounded_quotients takes.
+template <int AlphaDivisor, bool Bounded = false>
 __attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m256i num,
                                                                bool two)
 {
@@ -116,7 +134,8 @@ __attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m
         _mm256_max_epu32 (_mm256_blend_epi32 (w, _mm256_set1_epi32 (AlphaDivisor), 0x88),
                           _mm256_set1_epi32 (1));
     const __m256i empty = _mm256_cmpeq_epi32 (w, _mm256_setzero_si256 ());
-    const __m256i q = _mm256_andnot_si256 (empty, quotients (num, den));
+    const __m256i q =
+        _mm256_andnot_si256 (empty, Bounded ? bounded_quotients (num, den) : quotients (num, den));
     const __m256i low_bytes =
         _mm256_setr_epi8 (0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
                           12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
@@ -201,6 +220,19 @@ __attribute__ ((target ("avx2"))) void quotients_avx2 (const guint32 *num, const
         const __m256i q =
             quotients (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)),
                        _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k)));
+        _mm256_storeu_si256 (reinterpret_cast<__m256i *> (out + k), q);
+    }
+    for (std::size_t k = n & ~std::size_t (7); k < n; k++) out[k] = num[k] / den[k];
+}
+
+__attribute__ ((target ("avx2"))) void bounded_quotients_avx2 (const guint32 *num,
+                                                              const guint32 *den, guint32 *out,
+                                                              std::size_t n)
+{
+    for (std::size_t k = 0; k + 8 <= n; k += 8) {
+        const __m256i q = bounded_quotients (
+            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)),
+            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k)));
         _mm256_storeu_si256 (reinterpret_cast<__m256i *> (out + k), q);
     }
     for (std::size_t k = n & ~std::size_t (7); k < n; k++) out[k] = num[k] / den[k];
@@ -612,11 +644,14 @@ __attribute__ ((target ("avx2"))) inline __m256i combined (const guint16 *upper,
 
 // The SSE2 combiner's arithmetic (see pixops-sse2.cc) on 32 sums per step. The unpacks and
 // packs work within 128-bit halves, so one cross-half permute puts the bytes in order.
-__attribute__ ((target ("avx2"))) void combine_rows_22_avx2 (guchar *dest,
-                                                            const guint16 *upper,
-                                                            const guint16 *lower, int y0,
-                                                            int y1, std::int64_t count) noexcept
+__attribute__ ((target ("avx2"))) void scale_rows_22_33_avx2 (guchar *dest,
+                                                             const void *upper_sums,
+                                                             const void *lower_sums, int y0,
+                                                             int y1, std::int64_t pixels) noexcept
 {
+    const guint16 *const upper = static_cast<const guint16 *> (upper_sums);
+    const guint16 *const lower = static_cast<const guint16 *> (lower_sums);
+    const std::int64_t count = 3 * pixels;
     const __m256i pair = _mm256_set1_epi32 (int (guint (y1) << 16 | guint (y0)));
     const __m256i bias = _mm256_set1_epi32 (32768 * (y0 + y1) + 0x8000);
     std::int64_t n = 0;
@@ -627,7 +662,91 @@ __attribute__ ((target ("avx2"))) void combine_rows_22_avx2 (guchar *dest,
         _mm256_storeu_si256 (reinterpret_cast<__m256i *> (dest + n),
                              _mm256_permute4x64_epi64 (bytes, 0xd8));
     }
-    combine_rows_22_sse2 (dest + n, upper + n, lower + n, y0, y1, count - n);
+    combine_sums_sse2 (dest + n, upper + n, lower + n, y0, y1, count - n);
+}
+
+// Each column loads its two taps (8 bytes), premultiplies them and weights them in 32-bit lanes:
+// x * a * c stays below 2^24.
+__attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
+    void *row_sums, const guchar *row, std::int64_t x, std::int64_t x_step, std::int64_t count,
+    int, const PixopsSeparable &separable) noexcept
+{
+    guint32 *const sums = static_cast<guint32 *> (row_sums);
+    __m256i weights[fx::kPhases];
+    for (int p = 0; p < fx::kPhases; p++) {
+        const int w0 = separable.x[p][0], w1 = separable.x[p][1];
+        weights[p] = _mm256_setr_epi32 (w0, w0, w0, w0, w1, w1, w1, w1);
+    }
+    for (std::int64_t k = 0; k < count; k++, x += x_step) {
+        const __m256i taps = _mm256_cvtepu16_epi32 (premultiplied (
+            _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 4 * fx::pixel (x)))));
+        const __m256i products = _mm256_mullo_epi32 (taps, weights[fx::phase (x)]);
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (sums + 4 * k),
+                          _mm_add_epi32 (_mm256_castsi256_si128 (products),
+                                         _mm256_extracti128_si256 (products, 1)));
+    }
+}
+
+namespace {
+
+// The alpha-weighted tap sums of two columns (one per half) from two filtered rows; below 2^32
+// since the weights of a column sum to 65536 at most.
+__attribute__ ((target ("avx2"))) inline __m256i row_pair_sums (const guint32 *upper,
+                                                               const guint32 *lower, __m256i y0,
+                                                               __m256i y1)
+{
+    return _mm256_add_epi32 (
+        _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (upper)), y0),
+        _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower)), y1));
+}
+
+}  // namespace
+
+// As scale_line_4a4a: colours the sums divided by the alpha sum, the coverage that sum / 65536.
+// The filtered rows hold one column more than is written (see the driver), so the second
+// column of an odd last pair is read but not stored.
+__attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
+                                                               const void *upper_sums,
+                                                               const void *lower_sums, int y0,
+                                                               int y1,
+                                                               std::int64_t pixels) noexcept
+{
+    const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
+    const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
+    const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
+    for (std::int64_t k = 0; k < pixels; k += 2)
+        store_quotients<65536, true> (dest + 4 * k,
+                                row_pair_sums (upper + 4 * k, lower + 4 * k, w0, w1),
+                                k + 1 < pixels);
+}
+
+// As composite_line_22_4a4a: the sums composited over the destination's own pixels.
+__attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest,
+                                                                   const void *upper_sums,
+                                                                   const void *lower_sums,
+                                                                   int y0, int y1,
+                                                                   std::int64_t pixels) noexcept
+{
+    const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
+    const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
+    const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
+    for (std::int64_t k = 0; k < pixels; k += 2) {
+        guchar *const d = dest + 4 * k;
+        const bool two = k + 1 < pixels;
+        __m128i old;
+        if (two) {
+            old = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (d));
+        } else {
+            int one;
+            std::memcpy (&one, d, 4);
+            old = _mm_cvtsi32_si128 (one);
+        }
+        store_quotients<0xff00, true> (
+            d,
+            dividends (row_pair_sums (upper + 4 * k, lower + 4 * k, w0, w1),
+                       _mm256_cvtepu8_epi32 (old)),
+            two);
+    }
 }
 
 }  // namespace tamba::detail::kernels

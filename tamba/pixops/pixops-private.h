@@ -98,29 +98,37 @@ struct PixopsKernels {
 PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
                               bool dest_has_alpha, int src_channels, bool src_has_alpha);
 
+struct PixopsSeparable;
+
+// Across: filters count destination columns of one source row into sums, column k from the
+// 16.16 position x + k * x_step, whose two taps lie inside the row of src_width pixels:
+// RGB: 3 guint16 per column, x0 * p + x1 * p' per channel (p, p' the two taps);
+// RGBA: 4 guint32 per column, x0 * q + x1 * q' per lane, q = (a * r, a * g, a * b, a).
+// May write one column past the count.
+using PixopsRowFilterKernel = void (void *sums, const guchar *row, std::int64_t x,
+                                    std::int64_t x_step, std::int64_t count, int src_width,
+                                    const PixopsSeparable &separable) noexcept;
+// Down: writes count destination pixels from the sums of the upper and lower source rows, each
+// sum y0 * upper + y1 * lower, as the line kernel of the operation writes its tap sums.
+using PixopsRowCombineKernel = void (guchar *dest, const void *upper, const void *lower, int y0,
+                                     int y1, std::int64_t count) noexcept;
+
 // A 2 x 2 filter whose every sampled matrix is the outer product of column weights x (by x
-// phase) and row weights y (by y phase), each pair non-negative and summing to 256. Scaling RGB
-// with it filters each source row once across into 16-bit sums (at most 255 * 256) and then
-// combines two such rows per destination row: the same integer sum, regrouped.
+// phase) and row weights y (by y phase), each pair non-negative and summing to 256 (bilinear
+// enlarging gives such). Each source row is then filtered across once and each destination row
+// combines two filtered rows: the kernels' integer sums, regrouped.
 struct PixopsSeparable {
     int x[16][2];
     int y[16][2];
+    PixopsRowFilterKernel *filter;
+    PixopsRowCombineKernel *combine;
+    std::size_t sum_bytes;  // of one column's sums
 };
 
 // Whether the matrices of the phases reached (bit p of x_phases and y_phases) factor so; fills
-// separable when they do.
+// the weights of separable when they do.
 bool separable_weights (const PixopsFilter &filter, unsigned x_phases, unsigned y_phases,
                         PixopsSeparable *separable);
-
-// Across: sums[3k + c] = x0 * row[3 * col + c] + x1 * row[3 * col + 3 + c] for k < count, where
-// col and the phase's (x0, x1) come from the 16.16 position x + k * x_step; every col + 1 lies
-// inside the row of src_width pixels. May write one sum past the count.
-using PixopsRowFilterKernel = void (guint16 *sums, const guchar *row, std::int64_t x,
-                                    std::int64_t x_step, std::int64_t count, int src_width,
-                                    const PixopsSeparable &separable) noexcept;
-// Down: dest[n] = (y0 * upper[n] + y1 * lower[n] + 0x8000) >> 16 for n < count.
-using PixopsRowCombineKernel = void (guchar *dest, const guint16 *upper, const guint16 *lower,
-                                     int y0, int y1, std::int64_t count) noexcept;
 
 // Trailing zero bits of check_size; logs "check_size >= 0" and yields 4 for a negative size,
 // and yields 0 for 0 (which the entry points refuse before any checkerboard is drawn).
@@ -169,9 +177,9 @@ bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pas
 // was (after a warning); callers that hand out the destination clear it before and check after.
 extern thread_local bool pixops_out_of_memory;
 
-// The driver: walks the rectangle row by row with the filter and kernels. With separable (RGB
-// to RGB only) the interior of each row comes from the kernel table's row filter and combiner
-// instead of the line kernel, when their row buffers can be had.
+// The driver: walks the rectangle row by row with the filter and kernels. With separable the
+// interior of each row comes from its row filter and combiner instead of the line kernel, when
+// their row buffers can be had.
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
                      PixopsPixelFunc pixel_func, const PixopsSeparable *separable = nullptr);
 

@@ -31,9 +31,13 @@ struct PixopsKernelTable {
     const PixopsLineFunc (*scale_line_opaque)[3];
     // Scaling RGBA to RGBA with any filter; null where the table has no such kernel.
     PixopsLineFunc scale_line_4a4a;
-    // Separable 2 x 2 RGB scaling; null where the table leaves it to scale_line_22_33.
-    PixopsRowFilterKernel *filter_row_22_33;
-    PixopsRowCombineKernel *combine_rows_22;
+    // Separable 2 x 2 filters: RGB scaling, and RGBA scaling and compositing over RGBA; null
+    // where the table leaves them to the line kernels.
+    PixopsRowFilterKernel *filter_row_22_3;
+    PixopsRowCombineKernel *scale_rows_22_33;
+    PixopsRowFilterKernel *filter_row_22_4a;
+    PixopsRowCombineKernel *scale_rows_22_4a4a;
+    PixopsRowCombineKernel *composite_rows_22_4a4a;
     PixopsRunFunc over_rgb_rounded;
     PixopsRunFunc over_rgb_truncated;
     PixopsRunFunc over_rgbx_rounded;
@@ -53,13 +57,17 @@ void force_kernel_table (const PixopsKernelTable *table);
 PixopsRunKernel over_rgb_rounded, over_rgb_truncated, over_rgbx_rounded, over_rgbx_shifted;
 namespace kernels {
 PixopsLineKernel scale_line_22_33, scale_line_22_33_sse2, scale_line_22_33_avx2;
-PixopsRowFilterKernel filter_row_22_33_sse2;
-PixopsRowCombineKernel combine_rows_22_sse2, combine_rows_22_avx2;
+PixopsRowFilterKernel filter_row_22_3_sse2, filter_row_22_4a_avx2;
+PixopsRowCombineKernel scale_rows_22_33_sse2, scale_rows_22_33_avx2, scale_rows_22_4a4a_avx2,
+    composite_rows_22_4a4a_avx2;
 PixopsLineKernel composite_line_22_4a4a, composite_line_22_4a4a_avx2;
 extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
 PixopsLineKernel scale_line_4a4a_avx2;
 // For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
+// The same for 0 < den[k] < 2^25 and quotients of at most 256 (the separable kernels' division).
+void bounded_quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out,
+                             std::size_t n);
 PixopsRunKernel over_rgb_rounded_ssse3, over_rgb_truncated_ssse3, over_rgbx_rounded_ssse3,
     over_rgbx_shifted_ssse3;
 PixopsRunKernel over_rgb_rounded_avx2, over_rgb_truncated_avx2, over_rgbx_rounded_avx2,

@@ -96,10 +96,11 @@ guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *des
 // Each pixel loads 8 bytes from its left tap (two past its right one) and stores four sums,
 // the fourth into the next pixel's, which is written after it. The products and their sums stay
 // below 2^16 (255 * 256 at most), so 16-bit lanes hold them exactly.
-void filter_row_22_33_sse2 (guint16 *sums, const guchar *row, std::int64_t x,
-                            std::int64_t x_step, std::int64_t count, int src_width,
-                            const PixopsSeparable &separable) noexcept
+void filter_row_22_3_sse2 (void *row_sums, const guchar *row, std::int64_t x,
+                           std::int64_t x_step, std::int64_t count, int src_width,
+                           const PixopsSeparable &separable) noexcept
 {
+    guint16 *const sums = static_cast<guint16 *> (row_sums);
     __m128i weights[fx::kPhases];
     for (int p = 0; p < fx::kPhases; p++) {
         const short w0 = short (separable.x[p][0]), w1 = short (separable.x[p][1]);
@@ -122,8 +123,8 @@ void filter_row_22_33_sse2 (guint16 *sums, const guchar *row, std::int64_t x,
 }
 
 // pmaddwd is signed: the sums go in offset by -32768 and the offset times y0 + y1 is added back.
-void combine_rows_22_sse2 (guchar *dest, const guint16 *upper, const guint16 *lower, int y0,
-                           int y1, std::int64_t count) noexcept
+void combine_sums_sse2 (guchar *dest, const guint16 *upper, const guint16 *lower, int y0, int y1,
+                        std::int64_t count) noexcept
 {
     const __m128i flip = _mm_set1_epi16 (short (0x8000));
     const __m128i pair = _mm_set1_epi32 (int (guint (y1) << 16 | guint (y0)));
@@ -143,6 +144,13 @@ void combine_rows_22_sse2 (guchar *dest, const guint16 *upper, const guint16 *lo
                           _mm_packus_epi16 (eight (n), eight (n + 8)));
     for (; n < count; n++)
         dest[n] = guchar ((guint (y0) * upper[n] + guint (y1) * lower[n] + 0x8000) >> 16);
+}
+
+void scale_rows_22_33_sse2 (guchar *dest, const void *upper, const void *lower, int y0, int y1,
+                            std::int64_t pixels) noexcept
+{
+    combine_sums_sse2 (dest, static_cast<const guint16 *> (upper),
+                       static_cast<const guint16 *> (lower), y0, y1, 3 * pixels);
 }
 
 }  // namespace tamba::detail::kernels

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: LGPL-2.1-or-later
-// Pieces shared by the x86 vector kernels of the 2 x 2 RGB scaling kernel.
+// Pieces shared by the x86 vector kernels of the 2 x 2 RGB scaling kernel and its separable form.
 #ifndef TAMBA_PIXOPS_PIXOPS_X86_H
 #define TAMBA_PIXOPS_PIXOPS_X86_H
 
 #include <emmintrin.h>
+
+#include <cstdint>
+
+#include "pixops/pixops.h"
 
 namespace tamba::detail::kernels {
 
@@ -17,6 +21,11 @@ struct SplitPhase {
 // Fills the 16 phases of a 2 x 2 weight block; false when a weight's magnitude reaches 2^23,
 // so that its high half would not fit 16 bits.
 bool split_phases (const int *weights, SplitPhase *phases);
+
+// The bytes (y0 * upper[n] + y1 * lower[n] + 0x8000) >> 16 for n < count: two across-filtered
+// RGB rows combined, the rounding of the 2 x 2 RGB kernel.
+void combine_sums_sse2 (guchar *dest, const guint16 *upper, const guint16 *lower, int y0, int y1,
+                        std::int64_t count) noexcept;
 
 }  // namespace tamba::detail::kernels
 

@@ -50,9 +50,10 @@ public:
         : pass_ (pass), separable_ (separable), x_ (x), x_step_ (x_step), count_ (count)
     {
         if (!separable || count <= 0) return;
-        // Three sums a pixel and the one a row filter may write past them.
-        const std::size_t bytes = (std::size_t (count) * 3 + 1) * sizeof (guint16);
-        for (Row &r : rows_) r.sums = static_cast<guint16 *> (g_try_malloc (bytes));
+        // One column more, zeroed: the filter may write it, and a combiner reading pairs of
+        // columns may read it for an odd last one.
+        const std::size_t bytes = (std::size_t (count) + 1) * separable->sum_bytes;
+        for (Row &r : rows_) r.sums = static_cast<guchar *> (g_try_malloc0 (bytes));
     }
     ~FilteredRows ()
     {
@@ -64,21 +65,20 @@ public:
     bool ok () const { return rows_[0].sums && rows_[1].sums; }
 
     // Source row y filtered, computed unless held; never replaces the row held as keep.
-    const guint16 *row (std::int64_t y, std::int64_t keep)
+    const void *row (std::int64_t y, std::int64_t keep)
     {
         for (const Row &r : rows_)
             if (r.y == y) return r.sums;
         Row &r = rows_[0].y == keep ? rows_[1] : rows_[0];
-        kernel_table ().filter_row_22_33 (r.sums,
-                                          pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride),
-                                          x_, x_step_, count_, pass_.src_width, *separable_);
+        separable_->filter (r.sums, pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride), x_,
+                            x_step_, count_, pass_.src_width, *separable_);
         r.y = y;
         return r.sums;
     }
 
 private:
     struct Row {
-        guint16 *sums = nullptr;
+        guchar *sums = nullptr;
         std::int64_t y = -1;
     };
     const PixopsPass &pass_;
@@ -163,12 +163,11 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
             const std::int64_t lower =
                 std::clamp<std::int64_t> (y_start + 1, 0, pass.src_height - 1);
             const int *weights = separable->y[fx::phase (y)];
-            const std::int64_t count = run_end_index - run_start_index;
-            const guint16 *upper_sums = filtered.row (upper, lower);
-            kernel_table ().combine_rows_22 (row + run_start_index * 3, upper_sums,
-                                             filtered.row (lower, upper), weights[0],
-                                             weights[1], 3 * count);
-            new_outbuf = row + run_end_index * 3;
+            const void *upper_sums = filtered.row (upper, lower);
+            separable->combine (row + run_start_index * pass.dest_channels, upper_sums,
+                                filtered.row (lower, upper), weights[0], weights[1],
+                                run_end_index - run_start_index);
+            new_outbuf = row + run_end_index * pass.dest_channels;
         } else {
             new_outbuf = line_func (run_weights, n_x, n_y, outbuf, dest_x,
                                     row + run_end_index * pass.dest_channels, pass.dest_channels,
@@ -293,13 +292,23 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
     const PixopsKernels k = select_kernels (op, filter.n_x, filter.n_y, pass.dest_channels,
                                             pass.dest_has_alpha, pass.src_channels,
                                             pass.src_has_alpha);
-    // RGB scaling with a 2 x 2 filter that factors (bilinear enlarging does) goes across once
-    // per source row and then down.
+    // 2 x 2 filters that factor (bilinear enlarging) go across once per source row and then
+    // down, for the layouts that have such kernels.
     PixopsSeparable separable{};
-    const bool rgb = op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
-                     pass.dest_channels == 3;
+    const PixopsKernelTable &table = kernel_table ();
+    if (op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
+        pass.dest_channels == 3)
+        separable = {{}, {}, table.filter_row_22_3, table.scale_rows_22_33, 3 * sizeof (guint16)};
+    else if (op != PixopsOp::kCompositeColor && pass.src_channels == 4 && pass.src_has_alpha &&
+             pass.dest_channels == 4 && pass.dest_has_alpha)
+        separable = {{},
+                     {},
+                     table.filter_row_22_4a,
+                     op == PixopsOp::kScale ? table.scale_rows_22_4a4a
+                                            : table.composite_rows_22_4a4a,
+                     4 * sizeof (guint32)};
     const bool separate =
-        rgb && kernel_table ().filter_row_22_33 &&
+        separable.filter && separable.combine &&
         separable_weights (
             filter,
             phases_reached (reach.x_start + pixops_scaled_offset (filter.x_offset), x_step,

@@ -201,6 +201,23 @@ TEST (EngineDifferential, LargeSourcesAndExtremeScalesMatchTheModel)
     EXPECT_TRUE (log.messages ().empty ());
 }
 
+// Bilinear enlarging at full opacity, whose filters factor into row and column weights, over
+// long rows with both edges: the layouts that then filter each source row once.
+TEST (EngineDifferential, FactoredFiltersMatchTheModel)
+{
+    tamba::test::LogCapture log;
+    for (const auto &[op, layout] : {std::pair{ref::kScale, kRgb}, {ref::kScale, kRgba}, {ref::kComposite, kRgba}})
+        for (double scale : {1.0, 1.37, 2.0, 4.0})
+            for (int x0 : {0, 5}) {
+                Case c = fixed_case (op, PIXOPS_INTERP_BILINEAR, layout, 61, 7, layout, int (61 * scale) + 3 - x0,
+                                     int (7 * scale) + 2, scale, x0, 1);
+                std::mt19937 rng (x0);
+                for (auto &b : c.dest) b = guchar (rng ());
+                EXPECT_EQ (first_difference (c), -1) << c.describe ();
+            }
+    EXPECT_TRUE (log.messages ().empty ());
+}
+
 // Refusals come before any filter is built or any byte is written, whichever operation.
 TEST (EngineEntry, RefusalsWriteNothing)
 {

@@ -128,6 +128,27 @@ TEST (KernelTables, AvxQuotientsAreTheIntegerQuotients)
     kernels::quotients_avx2 (num.data (), den.data (), q.data (), num.size ());
     for (size_t k = 0; k < num.size (); k++) ASSERT_EQ (q[k], num[k] / den[k]) << num[k] << " / " << den[k];
 }
+
+// The division without a divide instruction, over its whole domain's edges: every divisor below
+// 2^16 and random ones of every larger magnitude below 2^25, each at every quotient 0..256 with
+// the smallest and the largest remainder.
+TEST (KernelTables, AvxBoundedQuotientsAreTheIntegerQuotients)
+{
+    if (!__builtin_cpu_supports ("avx2")) GTEST_SKIP () << "no AVX2";
+    std::mt19937 rng (7);
+    std::vector<guint32> num, den;
+    const auto add = [&] (guint32 d, int step) {
+        for (guint32 q = 0; q <= 256; q += step)
+            for (const guint32 r : {0u, d - 1}) num.push_back (d * q + r), den.push_back (d);
+    };
+    for (guint32 d = 1; d < (1u << 16); d++) add (d, 51);
+    for (int bits = 16; bits < 25; bits++)
+        for (int k = 0; k < 300; k++) add ((1u << bits) | (rng () & ((1u << bits) - 1)), 1);
+    for (const guint32 d : {0xff00u, 0xff0000u, (1u << 25) - 1}) add (d, 1);
+    std::vector<guint32> q (num.size ());
+    kernels::bounded_quotients_avx2 (num.data (), den.data (), q.data (), num.size ());
+    for (size_t k = 0; k < num.size (); k++) ASSERT_EQ (q[k], num[k] / den[k]) << num[k] << " / " << den[k];
+}
 #endif
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -107,13 +108,13 @@ __attribute__ ((target ("avx2"))) inline __m256i quotients (__m256i num, __m256i
 
 // num / den truncated in eight unsigned 32-bit lanes where 0 < den < 2^25 and the quotient is
 // at most 256, as the sums of filters whose weights are non-negative and total 65536 at most
-// give. The reciprocal estimate (relative error below 1.5 * 2^-12) times the single-precision
-// num is within 0.1 of the exact quotient, so its truncation is off by at most one, which the
-// exact remainder corrects as in quotients: no division at all.
-__attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num, __m256i den)
+// give; rcp is the reciprocal estimate of den (relative error below 1.5 * 2^-12). Its product
+// with the single-precision num is within 0.1 of the exact quotient, so the truncation is off by
+// at most one, which the exact remainder corrects as in quotients: no division at all.
+__attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num, __m256i den,
+                                                                   __m256 rcp)
 {
-    const __m256i t = _mm256_cvttps_epi32 (
-        _mm256_mul_ps (to_float (num), _mm256_rcp_ps (_mm256_cvtepi32_ps (den))));
+    const __m256i t = _mm256_cvttps_epi32 (_mm256_mul_ps (to_float (num), rcp));
     const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, den));
     return _mm256_add_epi32 (
         _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, _mm256_sub_epi32 (den,
@@ -121,11 +122,15 @@ __attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num,
         _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
 }
 
+__attribute__ ((target ("avx2"))) inline __m256 reciprocal (__m256i den)
+{
+    return _mm256_rcp_ps (_mm256_cvtepi32_ps (den));
+}
+
 // Writes one or two pixels (one per 128-bit half of num) whose alpha lane holds the divisor of
 // their colour lanes: the colours divide by it, the alpha lane by AlphaDivisor, and a zero
-// divisor gives a transparent black pixel (dividing by 1 instead). Bounded: the quotients are
-// known to be those bounded_quotients takes.
-template <int AlphaDivisor, bool Bounded = false>
+// divisor gives a transparent black pixel (dividing by 1 instead).
+template <int AlphaDivisor>
 __attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m256i num,
                                                                bool two)
 {
@@ -134,8 +139,7 @@ __attribute__ ((target ("avx2"))) inline void store_quotients (guchar *dest, __m
         _mm256_max_epu32 (_mm256_blend_epi32 (w, _mm256_set1_epi32 (AlphaDivisor), 0x88),
                           _mm256_set1_epi32 (1));
     const __m256i empty = _mm256_cmpeq_epi32 (w, _mm256_setzero_si256 ());
-    const __m256i q =
-        _mm256_andnot_si256 (empty, Bounded ? bounded_quotients (num, den) : quotients (num, den));
+    const __m256i q = _mm256_andnot_si256 (empty, quotients (num, den));
     const __m256i low_bytes =
         _mm256_setr_epi8 (0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 4, 8,
                           12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
@@ -230,9 +234,9 @@ __attribute__ ((target ("avx2"))) void bounded_quotients_avx2 (const guint32 *nu
                                                               std::size_t n)
 {
     for (std::size_t k = 0; k + 8 <= n; k += 8) {
+        const __m256i d = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k));
         const __m256i q = bounded_quotients (
-            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)),
-            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k)));
+            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)), d, reciprocal (d));
         _mm256_storeu_si256 (reinterpret_cast<__m256i *> (out + k), q);
     }
     for (std::size_t k = n & ~std::size_t (7); k < n; k++) out[k] = num[k] / den[k];
@@ -665,46 +669,119 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_33_avx2 (guchar *dest,
     combine_sums_sse2 (dest + n, upper + n, lower + n, y0, y1, count - n);
 }
 
-// Each column loads its two taps (8 bytes), premultiplies them and weights them in 32-bit lanes:
-// x * a * c stays below 2^24.
+// RGBA filtered rows are planar, so that the combiners take eight columns per lane: the sums of
+// column k for channel c (r, g, b, then alpha) at c * rgba_plane (columns) + k. The planes have
+// eight columns of room beyond the row's, left zero (the driver allocates them so).
+constexpr std::int64_t rgba_plane (std::int64_t columns) { return columns + 7; }
+
+// Each column loads its two taps (8 bytes), premultiplies them and weights them in 32-bit lanes
+// (x * a * c stays below 2^24); four columns are transposed into the planes together. Columns
+// whose taps fall outside the row take the edge pixels instead, as the driver's edge pixels do.
 __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
     void *row_sums, const guchar *row, std::int64_t x, std::int64_t x_step, std::int64_t count,
-    int, const PixopsSeparable &separable) noexcept
+    int src_width, const PixopsSeparable &separable) noexcept
 {
     guint32 *const sums = static_cast<guint32 *> (row_sums);
+    const std::int64_t plane = rgba_plane (count);
     __m256i weights[fx::kPhases];
     for (int p = 0; p < fx::kPhases; p++) {
         const int w0 = separable.x[p][0], w1 = separable.x[p][1];
         weights[p] = _mm256_setr_epi32 (w0, w0, w0, w0, w1, w1, w1, w1);
     }
-    for (std::int64_t k = 0; k < count; k++, x += x_step) {
-        const __m256i taps = _mm256_cvtepu16_epi32 (premultiplied (
-            _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 4 * fx::pixel (x)))));
+    const auto column = [&] () __attribute__ ((target ("avx2"))) {
+        const std::int64_t first = fx::pixel (x);
+        __m128i bytes;
+        if (first >= 0 && first + 1 < src_width) {
+            bytes = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 4 * first));
+        } else {
+            guint32 pair[2];
+            for (int j = 0; j < 2; j++)
+                std::memcpy (&pair[j], row + 4 * std::clamp<std::int64_t> (first + j, 0,
+                                                                          src_width - 1),
+                             4);
+            bytes = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (pair));
+        }
+        const __m256i taps = _mm256_cvtepu16_epi32 (premultiplied (bytes));
         const __m256i products = _mm256_mullo_epi32 (taps, weights[fx::phase (x)]);
-        _mm_storeu_si128 (reinterpret_cast<__m128i *> (sums + 4 * k),
-                          _mm_add_epi32 (_mm256_castsi256_si128 (products),
-                                         _mm256_extracti128_si256 (products, 1)));
+        x += x_step;
+        return _mm_add_epi32 (_mm256_castsi256_si128 (products),
+                              _mm256_extracti128_si256 (products, 1));
+    };
+    std::int64_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m128i c0 = column (), c1 = column (), c2 = column (), c3 = column ();
+        const __m128i rg01 = _mm_unpacklo_epi32 (c0, c1), ba01 = _mm_unpackhi_epi32 (c0, c1);
+        const __m128i rg23 = _mm_unpacklo_epi32 (c2, c3), ba23 = _mm_unpackhi_epi32 (c2, c3);
+        guint32 *const out = sums + k;
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out), _mm_unpacklo_epi64 (rg01, rg23));
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + plane),
+                          _mm_unpackhi_epi64 (rg01, rg23));
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + 2 * plane),
+                          _mm_unpacklo_epi64 (ba01, ba23));
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + 3 * plane),
+                          _mm_unpackhi_epi64 (ba01, ba23));
+    }
+    for (; k < count; k++) {
+        alignas (16) guint32 lanes[4];
+        _mm_store_si128 (reinterpret_cast<__m128i *> (lanes), column ());
+        for (int c = 0; c < 4; c++) sums[c * plane + k] = lanes[c];
     }
 }
 
 namespace {
 
-// The alpha-weighted tap sums of two columns (one per half) from two filtered rows; below 2^32
-// since the weights of a column sum to 65536 at most.
-__attribute__ ((target ("avx2"))) inline __m256i row_pair_sums (const guint32 *upper,
-                                                               const guint32 *lower, __m256i y0,
-                                                               __m256i y1)
+// Eight columns' sums of one channel from two filtered rows; below 2^32 since the weights of a
+// column total 65536 at most.
+__attribute__ ((target ("avx2"))) inline __m256i plane_sums (const guint32 *upper,
+                                                            const guint32 *lower, __m256i y0,
+                                                            __m256i y1)
 {
     return _mm256_add_epi32 (
         _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (upper)), y0),
         _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower)), y1));
 }
 
+// Eight RGBA pixels from their channels' lanes, each truncated to a byte as the scalar stores
+// do, written whole or, for a last group, the first n of them.
+__attribute__ ((target ("avx2"))) inline void store_pixels (guchar *dest, __m256i r, __m256i g,
+                                                           __m256i b, __m256i a, std::int64_t n)
+{
+    const __m256i low = _mm256_set1_epi32 (0xff);
+    const __m256i pixels = _mm256_or_si256 (
+        _mm256_or_si256 (_mm256_and_si256 (r, low),
+                         _mm256_slli_epi32 (_mm256_and_si256 (g, low), 8)),
+        _mm256_or_si256 (_mm256_slli_epi32 (_mm256_and_si256 (b, low), 16),
+                         _mm256_slli_epi32 (a, 24)));
+    if (n >= 8) {
+        _mm256_storeu_si256 (reinterpret_cast<__m256i *> (dest), pixels);
+    } else {
+        alignas (32) guchar bytes[32];
+        _mm256_store_si256 (reinterpret_cast<__m256i *> (bytes), pixels);
+        std::memcpy (dest, bytes, std::size_t (n) * 4);
+    }
+}
+
+// The four channels' sums of eight columns.
+struct PlaneSums {
+    __m256i r, g, b, a;
+};
+
+__attribute__ ((target ("avx2"))) inline PlaneSums column_sums (const guint32 *upper,
+                                                               const guint32 *lower,
+                                                               std::int64_t plane, __m256i y0,
+                                                               __m256i y1)
+{
+    return {plane_sums (upper, lower, y0, y1),
+            plane_sums (upper + plane, lower + plane, y0, y1),
+            plane_sums (upper + 2 * plane, lower + 2 * plane, y0, y1),
+            plane_sums (upper + 3 * plane, lower + 3 * plane, y0, y1)};
+}
+
 }  // namespace
 
-// As scale_line_4a4a: colours the sums divided by the alpha sum, the coverage that sum / 65536.
-// The filtered rows hold one column more than is written (see the driver), so the second
-// column of an odd last pair is read but not stored.
+// As scale_line_4a4a: colours the sums divided by the alpha sum, the coverage that sum / 65536,
+// a zero alpha sum a transparent black pixel; eight pixels per step, one reciprocal for three
+// quotients.
 __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
                                                                const void *upper_sums,
                                                                const void *lower_sums, int y0,
@@ -713,14 +790,24 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
 {
     const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
     const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
+    const std::int64_t plane = rgba_plane (pixels);
     const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
-    for (std::int64_t k = 0; k < pixels; k += 2)
-        store_quotients<65536, true> (dest + 4 * k,
-                                row_pair_sums (upper + 4 * k, lower + 4 * k, w0, w1),
-                                k + 1 < pixels);
+    const __m256i one = _mm256_set1_epi32 (1);
+    for (std::int64_t k = 0; k < pixels; k += 8) {
+        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
+        const __m256i empty = _mm256_cmpeq_epi32 (s.a, _mm256_setzero_si256 ());
+        const __m256i den = _mm256_max_epu32 (s.a, one);
+        const __m256 rcp = reciprocal (den);
+        store_pixels (dest + 4 * k, _mm256_andnot_si256 (empty, bounded_quotients (s.r, den, rcp)),
+                      _mm256_andnot_si256 (empty, bounded_quotients (s.g, den, rcp)),
+                      _mm256_andnot_si256 (empty, bounded_quotients (s.b, den, rcp)),
+                      _mm256_srli_epi32 (s.a, 16), pixels - k);
+    }
 }
 
-// As composite_line_22_4a4a: the sums composited over the destination's own pixels.
+// As composite_line_22_4a4a (see write_composite): with the destination's own channels d and
+// w1 = ((opaque - a) >> 8) * d.alpha, each colour is (s - (s >> 8) + w1 * d) / w for
+// w = a - (a >> 8) + w1, the alpha w / 0xff00, and w = 0 gives a transparent black pixel.
 __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest,
                                                                    const void *upper_sums,
                                                                    const void *lower_sums,
@@ -729,23 +816,40 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
 {
     const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
     const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
+    const std::int64_t plane = rgba_plane (pixels);
     const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
-    for (std::int64_t k = 0; k < pixels; k += 2) {
+    const __m256i one = _mm256_set1_epi32 (1), low = _mm256_set1_epi32 (0xff);
+    const __m256i opaque = _mm256_set1_epi32 (int (fx::kOpaque));
+    const __m256i alpha_den = _mm256_set1_epi32 (0xff00);
+    const __m256 alpha_rcp = reciprocal (alpha_den);
+    for (std::int64_t k = 0; k < pixels; k += 8) {
         guchar *const d = dest + 4 * k;
-        const bool two = k + 1 < pixels;
-        __m128i old;
-        if (two) {
-            old = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (d));
+        __m256i old;
+        if (pixels - k >= 8) {
+            old = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (d));
         } else {
-            int one;
-            std::memcpy (&one, d, 4);
-            old = _mm_cvtsi32_si128 (one);
+            alignas (32) guchar bytes[32] = {};
+            std::memcpy (bytes, d, std::size_t (pixels - k) * 4);
+            old = _mm256_load_si256 (reinterpret_cast<const __m256i *> (bytes));
         }
-        store_quotients<0xff00, true> (
-            d,
-            dividends (row_pair_sums (upper + 4 * k, lower + 4 * k, w0, w1),
-                       _mm256_cvtepu8_epi32 (old)),
-            two);
+        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
+        const __m256i keep = _mm256_mullo_epi32 (
+            _mm256_srli_epi32 (_mm256_sub_epi32 (opaque, s.a), 8), _mm256_srli_epi32 (old, 24));
+        const auto dividend = [&] (__m256i sum, int shift) __attribute__ ((target ("avx2"))) {
+            const __m256i channel = _mm256_and_si256 (_mm256_srli_epi32 (old, shift), low);
+            return _mm256_add_epi32 (_mm256_sub_epi32 (sum, _mm256_srli_epi32 (sum, 8)),
+                                     _mm256_mullo_epi32 (keep, channel));
+        };
+        const __m256i w =
+            _mm256_add_epi32 (_mm256_sub_epi32 (s.a, _mm256_srli_epi32 (s.a, 8)), keep);
+        const __m256i empty = _mm256_cmpeq_epi32 (w, _mm256_setzero_si256 ());
+        const __m256i den = _mm256_max_epu32 (w, one);
+        const __m256 rcp = reciprocal (den);
+        store_pixels (
+            d, _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.r, 0), den, rcp)),
+            _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.g, 8), den, rcp)),
+            _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.b, 16), den, rcp)),
+            _mm256_andnot_si256 (empty, bounded_quotients (w, alpha_den, alpha_rcp)), pixels - k);
     }
 }
 

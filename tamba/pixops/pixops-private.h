@@ -101,9 +101,11 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
 struct PixopsSeparable;
 
 // Across: filters count destination columns of one source row into sums, column k from the
-// 16.16 position x + k * x_step, whose two taps lie inside the row of src_width pixels:
+// 16.16 position x + k * x_step, whose two taps lie inside the row of src_width pixels (or, for
+// a filter that takes edges, are clamped into it):
 // RGB: 3 guint16 per column, x0 * p + x1 * p' per channel (p, p' the two taps);
-// RGBA: 4 guint32 per column, x0 * q + x1 * q' per lane, q = (a * r, a * g, a * b, a).
+// RGBA: 4 guint32 per column, x0 * q + x1 * q' per channel, q = (a * r, a * g, a * b, a), laid
+// out as the kernels choose within (count + 7) * 16 bytes.
 // May write one column past the count.
 using PixopsRowFilterKernel = void (void *sums, const guchar *row, std::int64_t x,
                                     std::int64_t x_step, std::int64_t count, int src_width,
@@ -123,6 +125,9 @@ struct PixopsSeparable {
     PixopsRowFilterKernel *filter;
     PixopsRowCombineKernel *combine;
     std::size_t sum_bytes;  // of one column's sums
+    // The combiner writes what the pixel kernel would at the edges, and the filter clamps, so
+    // whole rows go through them.
+    bool takes_edges;
 };
 
 // Whether the matrices of the phases reached (bit p of x_phases and y_phases) factor so; fills

@@ -50,9 +50,9 @@ public:
         : pass_ (pass), separable_ (separable), x_ (x), x_step_ (x_step), count_ (count)
     {
         if (!separable || count <= 0) return;
-        // One column more, zeroed: the filter may write it, and a combiner reading pairs of
-        // columns may read it for an odd last one.
-        const std::size_t bytes = (std::size_t (count) + 1) * separable->sum_bytes;
+        // Seven columns more, zeroed: the RGB filter writes one past the row, and the RGBA
+        // rows are planes that combiners read eight columns at a time.
+        const std::size_t bytes = (std::size_t (count) + 7) * separable->sum_bytes;
         for (Row &r : rows_) r.sums = static_cast<guchar *> (g_try_malloc0 (bytes));
     }
     ~FilteredRows ()
@@ -120,8 +120,13 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     const std::int64_t x_first = pass.render_x0 * x_step + scaled_x_offset;
     const std::int64_t run_start_index =
         x_first >= 0 ? 0 : std::min (width, fx::ceil_div (-x_first, x_step));
-    FilteredRows filtered (pass, separable, x_first + run_start_index * x_step, x_step,
-                           run_end_index - run_start_index);
+    // With a separable filter that takes edges, the run is the whole row.
+    const bool whole_rows = separable && separable->takes_edges;
+    const std::int64_t run_start = whole_rows ? 0 : run_start_index;
+    const std::int64_t run_end = whole_rows ? width : run_end_index;
+    FilteredRows filtered (pass, separable, x_first + run_start * x_step, x_step,
+                           run_end - run_start);
+    const bool edges_filtered = whole_rows && filtered.ok ();
 
     std::int64_t y = pass.render_y0 * y_step + scaled_y_offset;
     for (std::int64_t i = 0; i < height; i++, y += y_step) {
@@ -155,7 +160,7 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
 
         // Edge columns go through the pixel kernel: the line kernel never clamps, so it only
         // gets the pixels whose taps all lie inside the source row.
-        while (fx::pixel (x) < 0 && outbuf < outbuf_end) edge_pixel ();
+        while (!edges_filtered && fx::pixel (x) < 0 && outbuf < outbuf_end) edge_pixel ();
 
         guchar *new_outbuf;
         if (filtered.ok ()) {
@@ -164,10 +169,10 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
                 std::clamp<std::int64_t> (y_start + 1, 0, pass.src_height - 1);
             const int *weights = separable->y[fx::phase (y)];
             const void *upper_sums = filtered.row (upper, lower);
-            separable->combine (row + run_start_index * pass.dest_channels, upper_sums,
+            separable->combine (row + run_start * pass.dest_channels, upper_sums,
                                 filtered.row (lower, upper), weights[0], weights[1],
-                                run_end_index - run_start_index);
-            new_outbuf = row + run_end_index * pass.dest_channels;
+                                run_end - run_start);
+            new_outbuf = row + run_end * pass.dest_channels;
         } else {
             new_outbuf = line_func (run_weights, n_x, n_y, outbuf, dest_x,
                                     row + run_end_index * pass.dest_channels, pass.dest_channels,
@@ -298,7 +303,8 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
     const PixopsKernelTable &table = kernel_table ();
     if (op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
         pass.dest_channels == 3)
-        separable = {{}, {}, table.filter_row_22_3, table.scale_rows_22_33, 3 * sizeof (guint16)};
+        separable = {{},    {},   table.filter_row_22_3, table.scale_rows_22_33,
+                     3 * sizeof (guint16), false};
     else if (op != PixopsOp::kCompositeColor && pass.src_channels == 4 && pass.src_has_alpha &&
              pass.dest_channels == 4 && pass.dest_has_alpha)
         separable = {{},
@@ -306,7 +312,7 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
                      table.filter_row_22_4a,
                      op == PixopsOp::kScale ? table.scale_rows_22_4a4a
                                             : table.composite_rows_22_4a4a,
-                     4 * sizeof (guint32)};
+                     4 * sizeof (guint32), true};
     const bool separate =
         separable.filter && separable.combine &&
         separable_weights (

@@ -114,7 +114,12 @@ __attribute__ ((target ("avx2"))) inline __m256i quotients (__m256i num, __m256i
 __attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num, __m256i den,
                                                                    __m256 rcp)
 {
-    const __m256i t = _mm256_cvttps_epi32 (_mm256_mul_ps (to_float (num), rcp));
+    // The signed conversion gives num - 2^32 for num >= 2^31; adding 2^32 back rounds once.
+    const __m256 signed_num = _mm256_cvtepi32_ps (num);
+    const __m256 num_f = _mm256_add_ps (
+        signed_num, _mm256_and_ps (_mm256_cmp_ps (signed_num, _mm256_setzero_ps (), _CMP_LT_OQ),
+                                   _mm256_set1_ps (4294967296.0f)));
+    const __m256i t = _mm256_cvttps_epi32 (_mm256_mul_ps (num_f, rcp));
     const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, den));
     return _mm256_add_epi32 (
         _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, _mm256_sub_epi32 (den,
@@ -741,17 +746,14 @@ __attribute__ ((target ("avx2"))) inline __m256i plane_sums (const guint32 *uppe
         _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower)), y1));
 }
 
-// Eight RGBA pixels from their channels' lanes, each truncated to a byte as the scalar stores
-// do, written whole or, for a last group, the first n of them.
+// Eight RGBA pixels from their channels' lanes (colours at most 255; of the alpha only the low
+// byte counts, as in the scalar stores), written whole or, for a last group, the first n.
 __attribute__ ((target ("avx2"))) inline void store_pixels (guchar *dest, __m256i r, __m256i g,
                                                            __m256i b, __m256i a, std::int64_t n)
 {
-    const __m256i low = _mm256_set1_epi32 (0xff);
-    const __m256i pixels = _mm256_or_si256 (
-        _mm256_or_si256 (_mm256_and_si256 (r, low),
-                         _mm256_slli_epi32 (_mm256_and_si256 (g, low), 8)),
-        _mm256_or_si256 (_mm256_slli_epi32 (_mm256_and_si256 (b, low), 16),
-                         _mm256_slli_epi32 (a, 24)));
+    const __m256i pixels =
+        _mm256_or_si256 (_mm256_or_si256 (r, _mm256_slli_epi32 (g, 8)),
+                         _mm256_or_si256 (_mm256_slli_epi32 (b, 16), _mm256_slli_epi32 (a, 24)));
     if (n >= 8) {
         _mm256_storeu_si256 (reinterpret_cast<__m256i *> (dest), pixels);
     } else {
@@ -794,13 +796,12 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
     const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
     const __m256i one = _mm256_set1_epi32 (1);
     for (std::int64_t k = 0; k < pixels; k += 8) {
+        // A zero alpha sum has zero colour sums too, which divided by 1 give the black pixel.
         const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
-        const __m256i empty = _mm256_cmpeq_epi32 (s.a, _mm256_setzero_si256 ());
         const __m256i den = _mm256_max_epu32 (s.a, one);
         const __m256 rcp = reciprocal (den);
-        store_pixels (dest + 4 * k, _mm256_andnot_si256 (empty, bounded_quotients (s.r, den, rcp)),
-                      _mm256_andnot_si256 (empty, bounded_quotients (s.g, den, rcp)),
-                      _mm256_andnot_si256 (empty, bounded_quotients (s.b, den, rcp)),
+        store_pixels (dest + 4 * k, bounded_quotients (s.r, den, rcp),
+                      bounded_quotients (s.g, den, rcp), bounded_quotients (s.b, den, rcp),
                       _mm256_srli_epi32 (s.a, 16), pixels - k);
     }
 }
@@ -842,14 +843,14 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
         };
         const __m256i w =
             _mm256_add_epi32 (_mm256_sub_epi32 (s.a, _mm256_srli_epi32 (s.a, 8)), keep);
-        const __m256i empty = _mm256_cmpeq_epi32 (w, _mm256_setzero_si256 ());
+        // w = 0 only when both its terms are 0, so when the alpha sum and with it every
+        // dividend is 0: divided by 1 they give the transparent black pixel.
         const __m256i den = _mm256_max_epu32 (w, one);
         const __m256 rcp = reciprocal (den);
-        store_pixels (
-            d, _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.r, 0), den, rcp)),
-            _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.g, 8), den, rcp)),
-            _mm256_andnot_si256 (empty, bounded_quotients (dividend (s.b, 16), den, rcp)),
-            _mm256_andnot_si256 (empty, bounded_quotients (w, alpha_den, alpha_rcp)), pixels - k);
+        store_pixels (d, bounded_quotients (dividend (s.r, 0), den, rcp),
+                      bounded_quotients (dividend (s.g, 8), den, rcp),
+                      bounded_quotients (dividend (s.b, 16), den, rcp),
+                      bounded_quotients (w, alpha_den, alpha_rcp), pixels - k);
     }
 }
 

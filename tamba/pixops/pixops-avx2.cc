@@ -4,7 +4,8 @@
 //   once, one in each 128-bit half;
 // - scaling an opaque source with any filter size: the split-weight multiply-add of the 2 x 2
 //   kernel over four taps per step;
-// - scaling RGBA with any filter size, its divisions as in the compositing kernel below;
+// - scaling RGBA with any filter size, its divisions as in the compositing kernel below, also
+//   from rows premultiplied once;
 // - the run kernels, eight pixels per step;
 // - the separable 2 x 2 forms: RGB rows combined 32 bytes per step, RGBA rows filtered across
 //   premultiplied and combined two pixels per step with the divisions of the kernels above;
@@ -430,6 +431,73 @@ __attribute__ ((target ("avx2"))) inline __m128i alpha_sums (const int *w, int n
 }
 
 }  // namespace
+
+__attribute__ ((target ("avx2"))) void premultiply_row_avx2 (guint16 *out, const guchar *row,
+                                                            int width) noexcept
+{
+    int k = 0;
+    for (; k + 2 <= width; k += 2)
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + 4 * k),
+                          premultiplied (_mm_loadl_epi64 (
+                              reinterpret_cast<const __m128i *> (row + 4 * k))));
+    for (; k < width; k++) {
+        const guchar *p = row + 4 * k;
+        for (int c = 0; c < 3; c++) out[4 * k + c] = guint16 (p[3] * p[c]);
+        out[4 * k + 3] = p[3];
+    }
+}
+
+namespace {
+
+// As alpha_sums, from premultiplied rows: two taps per step, an odd last one alone.
+__attribute__ ((target ("avx2"))) inline __m128i premultiplied_sums (const int *w, int n_x,
+                                                                    int n_y,
+                                                                    const guchar *const *rows,
+                                                                    std::int64_t column)
+{
+    const __m256i spread = _mm256_setr_epi32 (0, 0, 0, 0, 1, 1, 1, 1);
+    __m256i sums = _mm256_setzero_si256 ();
+    for (int i = 0; i < n_y; i++, w += n_x) {
+        const guint16 *q = reinterpret_cast<const guint16 *> (rows[i]) + 4 * column;
+        int j = 0;
+        for (; j + 1 < n_x; j += 2) {
+            const __m256i taps = _mm256_cvtepu16_epi32 (
+                _mm_loadu_si128 (reinterpret_cast<const __m128i *> (q + 4 * j)));
+            const __m128i weights = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (w + j));
+            const __m256i pair =
+                _mm256_permutevar8x32_epi32 (_mm256_castsi128_si256 (weights), spread);
+            sums = _mm256_add_epi32 (sums, _mm256_mullo_epi32 (pair, taps));
+        }
+        if (j < n_x) {
+            const __m256i tap = _mm256_cvtepu16_epi32 (
+                _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (q + 4 * j)));
+            sums = _mm256_add_epi32 (sums, _mm256_mullo_epi32 (_mm256_set1_epi32 (w[j]), tap));
+        }
+    }
+    return _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1));
+}
+
+}  // namespace
+
+__attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_premultiplied_avx2 (
+    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
+    const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
+    guint32, guint32) noexcept
+{
+    const int matrix = n_x * n_y;
+    for (; dest < dest_end; dest += 8, x += 2 * x_step) {
+        const bool two = dest + 4 < dest_end;
+        const __m128i first =
+            premultiplied_sums (weights + fx::phase (x) * matrix, n_x, n_y, src, fx::pixel (x));
+        const __m128i second =
+            two ? premultiplied_sums (weights + fx::phase (x + x_step) * matrix, n_x, n_y, src,
+                                      fx::pixel (x + x_step))
+                : _mm_setzero_si128 ();
+        store_quotients<65536> (dest, pixel_pair (first, second), two);
+        if (!two) return dest + 4;
+    }
+    return dest;
+}
 
 // Scaling RGBA with any filter: colours are the alpha-weighted sums divided by the alpha sum,
 // the coverage is that sum divided by 65536, two pixels per step.

@@ -182,11 +182,22 @@ bool pixops_request_ok (const char *function, PixopsOp op, const PixopsPass &pas
 // was (after a warning); callers that hand out the destination clear it before and check after.
 extern thread_local bool pixops_out_of_memory;
 
-// The driver: walks the rectangle row by row with the filter and kernels. With separable the
-// interior of each row comes from its row filter and combiner instead of the line kernel, when
-// their row buffers can be had.
+// Writes width RGBA pixels of row as 16-bit (a * r, a * g, a * b, a).
+using PixopsPremultiplyKernel = void (guint16 *out, const guchar *row, int width) noexcept;
+
+// Faster ways to the bytes of the line kernel that the driver takes when their buffers can be
+// had.
+struct PixopsShortcuts {
+    // Each row's interior (or whole row) from its row filter and combiner.
+    const PixopsSeparable *separable = nullptr;
+    // A line kernel that reads the source rows as premultiply_row writes them.
+    PixopsLineFunc premultiplied_line = nullptr;
+    PixopsPremultiplyKernel *premultiply_row = nullptr;
+};
+
+// The driver: walks the rectangle row by row with the filter and kernels.
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
-                     PixopsPixelFunc pixel_func, const PixopsSeparable *separable = nullptr);
+                     PixopsPixelFunc pixel_func, const PixopsShortcuts &shortcuts = {});
 
 // The nearest-neighbour paths; sampling positions are clamped to the source's edges.
 void pixops_scale_nearest (const PixopsPass &pass);

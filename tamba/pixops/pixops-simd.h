@@ -29,8 +29,11 @@ struct PixopsKernelTable {
     // Scaling an opaque source with any filter, by [source has 4 channels][destination layout:
     // 3, 4, 4 with alpha]; null where the table has no such kernel.
     const PixopsLineFunc (*scale_line_opaque)[3];
-    // Scaling RGBA to RGBA with any filter; null where the table has no such kernel.
+    // Scaling RGBA to RGBA with any filter; null where the table has no such kernel. The
+    // premultiplied kernel reads rows that premultiply_row made.
     PixopsLineFunc scale_line_4a4a;
+    PixopsLineFunc scale_line_4a4a_premultiplied;
+    PixopsPremultiplyKernel *premultiply_row;
     // Separable 2 x 2 filters: RGB scaling, and RGBA scaling and compositing over RGBA; null
     // where the table leaves them to the line kernels.
     PixopsRowFilterKernel *filter_row_22_3;
@@ -62,7 +65,8 @@ PixopsRowCombineKernel scale_rows_22_33_sse2, scale_rows_22_33_avx2, scale_rows_
     composite_rows_22_4a4a_avx2;
 PixopsLineKernel composite_line_22_4a4a, composite_line_22_4a4a_avx2;
 extern const PixopsLineFunc scale_line_opaque_avx2_table[2][3];
-PixopsLineKernel scale_line_4a4a_avx2;
+PixopsLineKernel scale_line_4a4a_avx2, scale_line_4a4a_premultiplied_avx2;
+PixopsPremultiplyKernel premultiply_row_avx2;
 // For tests: num[k] / den[k] (den[k] != 0) by the vector division the AVX2 kernels use.
 void quotients_avx2 (const guint32 *num, const guint32 *den, guint32 *out, std::size_t n);
 // The same for 0 < den[k] < 2^25 and quotients of at most 256 (the separable kernels' division).

@@ -87,14 +87,70 @@ private:
     Row rows_[2];
 };
 
+// Source rows premultiplied once for a line kernel that reads them so: row y in slot y % n_y,
+// which the n_y consecutive rows one destination row reads never share.
+class PremultipliedRows {
+public:
+    PremultipliedRows (const PixopsPass &pass, const PixopsShortcuts &shortcuts, int n_y)
+        : pass_ (pass), premultiply_ (shortcuts.premultiply_row), n_y_ (n_y)
+    {
+        // A strong reduction of a wide source would need too much; it keeps the plain kernel.
+        constexpr std::size_t kMaxBytes = std::size_t (64) << 20;
+        row_bytes_ = std::size_t (pass.src_width) * 4 * sizeof (guint16);
+        if (!shortcuts.premultiplied_line || !premultiply_ ||
+            row_bytes_ * std::size_t (n_y) > kMaxBytes)
+            return;
+        bytes_ = static_cast<guchar *> (g_try_malloc (row_bytes_ * std::size_t (n_y)));
+        tags_ = static_cast<std::int64_t *> (g_try_malloc (sizeof (std::int64_t) * n_y));
+        if (!bytes_ || !tags_) return;
+        for (int k = 0; k < n_y; k++) tags_[k] = -1;
+        ok_ = true;
+    }
+    ~PremultipliedRows ()
+    {
+        g_free (bytes_);
+        g_free (tags_);
+    }
+    PremultipliedRows (const PremultipliedRows &) = delete;
+    PremultipliedRows &operator= (const PremultipliedRows &) = delete;
+
+    bool ok () const { return ok_; }
+
+    const guchar *row (std::int64_t y)
+    {
+        const int slot = int (y % n_y_);
+        guchar *const out = bytes_ + std::size_t (slot) * row_bytes_;
+        if (tags_[slot] != y) {
+            premultiply_ (reinterpret_cast<guint16 *> (out),
+                          pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride),
+                          pass_.src_width);
+            tags_[slot] = y;
+        }
+        return out;
+    }
+
+private:
+    const PixopsPass &pass_;
+    PixopsPremultiplyKernel *const premultiply_;
+    const int n_y_;
+    std::size_t row_bytes_ = 0;
+    guchar *bytes_ = nullptr;
+    std::int64_t *tags_ = nullptr;
+    bool ok_ = false;
+};
+
 }  // namespace
 
 void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsLineFunc line_func,
-                     PixopsPixelFunc pixel_func, const PixopsSeparable *separable)
+                     PixopsPixelFunc pixel_func, const PixopsShortcuts &shortcuts)
 {
+    const PixopsSeparable *const separable = shortcuts.separable;
     const int n_x = filter->n_x, n_y = filter->n_y;
     const int matrix = n_x * n_y;
     std::unique_ptr<const guchar *[], decltype (&g_free)> line_bufs (
+        g_new (const guchar *, n_y), &g_free);
+    // The premultiplied rows, when the interior takes them.
+    std::unique_ptr<const guchar *[], decltype (&g_free)> premultiplied_bufs (
         g_new (const guchar *, n_y), &g_free);
 
     const std::int64_t x_step = pixops_step (pass.scale_x);
@@ -127,6 +183,9 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     FilteredRows filtered (pass, separable, x_first + run_start * x_step, x_step,
                            run_end - run_start);
     const bool edges_filtered = whole_rows && filtered.ok ();
+    PremultipliedRows premultiplied (pass, filtered.ok () ? PixopsShortcuts{} : shortcuts, n_y);
+    const PixopsLineFunc interior_func =
+        premultiplied.ok () ? shortcuts.premultiplied_line : line_func;
 
     std::int64_t y = pass.render_y0 * y_step + scaled_y_offset;
     for (std::int64_t i = 0; i < height; i++, y += y_step) {
@@ -137,10 +196,12 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
 
         // Rows above and below the source repeat its first and last row.
         const std::int64_t y_start = fx::pixel (y);
-        for (int j = 0; j < n_y; j++)
-            line_bufs[j] = pass.src_buf +
-                           std::clamp<std::int64_t> (y_start + j, 0, pass.src_height - 1) *
-                               std::ptrdiff_t (pass.src_rowstride);
+        for (int j = 0; j < n_y; j++) {
+            const std::int64_t source_row =
+                std::clamp<std::int64_t> (y_start + j, 0, pass.src_height - 1);
+            line_bufs[j] = pass.src_buf + source_row * std::ptrdiff_t (pass.src_rowstride);
+            if (premultiplied.ok ()) premultiplied_bufs[j] = premultiplied.row (source_row);
+        }
 
         guchar *const row = pass.dest_buf + i * std::ptrdiff_t (pass.dest_rowstride);
         guchar *outbuf = row;
@@ -174,11 +235,12 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
                                 run_end - run_start);
             new_outbuf = row + run_end * pass.dest_channels;
         } else {
-            new_outbuf = line_func (run_weights, n_x, n_y, outbuf, dest_x,
-                                    row + run_end_index * pass.dest_channels, pass.dest_channels,
-                                    pass.dest_has_alpha, line_bufs.get (), pass.src_channels,
-                                    pass.src_has_alpha, x, x_step, pass.src_width,
-                                    pass.check_size, tcolor1, tcolor2);
+            new_outbuf = interior_func (
+                run_weights, n_x, n_y, outbuf, dest_x, row + run_end_index * pass.dest_channels,
+                pass.dest_channels, pass.dest_has_alpha,
+                premultiplied.ok () ? premultiplied_bufs.get () : line_bufs.get (),
+                pass.src_channels, pass.src_has_alpha, x, x_step, pass.src_width,
+                pass.check_size, tcolor1, tcolor2);
         }
         dest_x += (new_outbuf - outbuf) / pass.dest_channels;
         outbuf = new_outbuf;
@@ -322,7 +384,14 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
             phases_reached (reach.y_start + pixops_scaled_offset (filter.y_offset), y_step,
                             reach.height),
             &separable);
-    pixops_process (pass, &filter, k.line, k.pixel, separate ? &separable : nullptr);
+    // Scaling RGBA with larger filters premultiplies each source row once instead of each tap
+    // for every pixel that reads it.
+    const bool premultiply = op == PixopsOp::kScale && pass.src_has_alpha &&
+                             k.line == table.scale_line_4a4a && filter.n_x * filter.n_y > 4;
+    pixops_process (pass, &filter, k.line, k.pixel,
+                    {separate ? &separable : nullptr,
+                     premultiply ? table.scale_line_4a4a_premultiplied : nullptr,
+                     table.premultiply_row});
     g_free (filter.weights);
 }
 

@@ -331,6 +331,59 @@ __attribute__ ((target ("avx2"))) SplitGroup split_group (const int *row, int fi
 
 }  // namespace
 
+namespace {
+
+// The interior loop of scale_line_opaque_avx2 over the pixels whose groups stay inside the
+// row; Rows > 0 fixes n_y at compile time for filters of one group per row (n_x <= 4), so that
+// the tap loops unroll. Returns where it stopped.
+template <int SrcChannels, int DestChannels, bool DestAlpha, int Rows>
+__attribute__ ((target ("avx2"))) guchar *opaque_run (const SplitGroup *table, int n_y_given,
+                                                     int groups_given, guchar *dest,
+                                                     guchar *dest_end,
+                                                     const guchar *const *src, std::int64_t &x,
+                                                     std::int64_t x_step, int src_width) noexcept
+{
+    const int n_y = Rows ? Rows : n_y_given, groups = Rows ? 1 : groups_given;
+    const __m256i order = pair_order<SrcChannels> ();
+    const __m128i round = _mm_set1_epi32 (0xffff);
+    const __m128i out_order =
+        _mm_setr_epi8 (2, 6, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    // Bytes past a pixel's first tap that its last group reads.
+    const std::int64_t reach = SrcChannels * 4 * (groups - 1) + 16;
+    for (; dest < dest_end &&
+           SrcChannels * fx::pixel (x) + reach <= std::int64_t (SrcChannels) * src_width;
+         dest += DestChannels, x += x_step) {
+        const SplitGroup *w = table + std::size_t (fx::phase (x)) * n_y * groups;
+        const std::ptrdiff_t offset = SrcChannels * fx::pixel (x);
+        __m256i hi = _mm256_setzero_si256 (), lo = _mm256_setzero_si256 ();
+        for (int i = 0; i < n_y; i++) {
+            const guchar *q = src[i] + offset;
+            for (int g = 0; g < groups; g++, w++, q += 4 * SrcChannels) {
+                const __m256i taps = tap_pairs<SrcChannels> (q, order);
+                hi = _mm256_add_epi32 (hi, _mm256_madd_epi16 (taps, w->hi));
+                lo = _mm256_add_epi32 (lo, _mm256_madd_epi16 (taps, w->lo));
+            }
+        }
+        // (r g b 0) sums of both halves, each 256 * hi + lo, then rounded up as the scalar
+        // kernel does: bits 16..23 of sum + 0xffff are the bytes.
+        const __m256i sums = _mm256_add_epi32 (_mm256_slli_epi32 (hi, 8), lo);
+        const __m128i sum = _mm_add_epi32 (
+            _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1)),
+            round);
+        int bytes = _mm_cvtsi128_si32 (_mm_shuffle_epi8 (sum, out_order));
+        if constexpr (DestAlpha) bytes |= int (0xff000000u);
+        // Three-byte pixels store four where the next pixel, written after, takes the fourth;
+        // a fourth byte without alpha is left as it was.
+        if (DestAlpha || (DestChannels == 3 && dest + 4 <= dest_end))
+            std::memcpy (dest, &bytes, 4);
+        else
+            std::memcpy (dest, &bytes, 3);
+    }
+    return dest;
+}
+
+}  // namespace
+
 // Scaling an opaque source (3 or 4 bytes a pixel) with an n_x x n_y filter: each filter row
 // takes ceil(n_x / 4) groups of four taps. Each group loads 16 bytes from its first tap, so a
 // pixel goes to the scalar kernel once that would read past the end of the source row, and so do
@@ -355,36 +408,16 @@ __attribute__ ((target ("avx2"))) guchar *scale_line_opaque_avx2 (
                 for (int g = 0; g < groups; g++)
                     table.get ()[(std::size_t (p) * n_y + i) * groups + g] =
                         split_group (weights + p * matrix + i * n_x, 4 * g, n_x);
-        const __m256i order = pair_order<SrcChannels> ();
-        const __m128i round = _mm_set1_epi32 (0xffff);
-        const __m128i out_order =
-            _mm_setr_epi8 (2, 6, 10, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-        // Bytes past a pixel's first tap that its last group reads.
-        const std::int64_t reach = SrcChannels * 4 * (groups - 1) + 16;
-        for (; dest < dest_end && SrcChannels * fx::pixel (x) + reach <=
-                                      std::int64_t (SrcChannels) * src_width;
-             dest += DestChannels, x += x_step) {
-            const SplitGroup *w = table.get () + std::size_t (fx::phase (x)) * n_y * groups;
-            const std::ptrdiff_t offset = SrcChannels * fx::pixel (x);
-            __m256i hi = _mm256_setzero_si256 (), lo = _mm256_setzero_si256 ();
-            for (int i = 0; i < n_y; i++) {
-                const guchar *q = src[i] + offset;
-                for (int g = 0; g < groups; g++, w++, q += 4 * SrcChannels) {
-                    const __m256i taps = tap_pairs<SrcChannels> (q, order);
-                    hi = _mm256_add_epi32 (hi, _mm256_madd_epi16 (taps, w->hi));
-                    lo = _mm256_add_epi32 (lo, _mm256_madd_epi16 (taps, w->lo));
-                }
-            }
-            // (r g b 0) sums of both halves, each 256 * hi + lo, then rounded up as the scalar
-            // kernel does: bits 16..23 of sum + 0xffff are the bytes.
-            const __m256i sums = _mm256_add_epi32 (_mm256_slli_epi32 (hi, 8), lo);
-            const __m128i sum = _mm_add_epi32 (
-                _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1)),
-                round);
-            int bytes = _mm_cvtsi128_si32 (_mm_shuffle_epi8 (sum, out_order));
-            if constexpr (DestAlpha) bytes |= int (0xff000000u);
-            std::memcpy (dest, &bytes, DestAlpha ? 4 : 3);
-        }
+        constexpr auto run = opaque_run<SrcChannels, DestChannels, DestAlpha, 0>;
+        using Run = decltype (run);
+        // Hyper enlarging and mild reductions have 3 x 3 or 4 x 4 filters.
+        const Run fixed = groups != 1 ? nullptr
+                          : n_y == 2  ? opaque_run<SrcChannels, DestChannels, DestAlpha, 2>
+                          : n_y == 3  ? opaque_run<SrcChannels, DestChannels, DestAlpha, 3>
+                          : n_y == 4  ? opaque_run<SrcChannels, DestChannels, DestAlpha, 4>
+                                      : nullptr;
+        dest = (fixed ? fixed : run) (table.get (), n_y, groups, dest, dest_end, src, x, x_step,
+                                      src_width);
     }
     return scale_line<SrcChannels, false, DestChannels, DestAlpha, 0> (
         weights, n_x, n_y, dest, dest_x, dest_end, dest_channels, dest_has_alpha, src,

@@ -482,12 +482,15 @@ __attribute__ ((target ("avx2"))) void premultiply_row_avx2 (guint16 *out, const
 
 namespace {
 
-// As alpha_sums, from premultiplied rows: two taps per step, an odd last one alone.
-__attribute__ ((target ("avx2"))) inline __m128i premultiplied_sums (const int *w, int n_x,
-                                                                    int n_y,
+// As alpha_sums, from premultiplied rows: two taps per step, an odd last one alone. Taps > 0
+// fixes the filter at Taps x Taps so that the loops unroll.
+template <int Taps>
+__attribute__ ((target ("avx2"))) inline __m128i premultiplied_sums (const int *w, int n_x_given,
+                                                                    int n_y_given,
                                                                     const guchar *const *rows,
                                                                     std::int64_t column)
 {
+    const int n_x = Taps ? Taps : n_x_given, n_y = Taps ? Taps : n_y_given;
     const __m256i spread = _mm256_setr_epi32 (0, 0, 0, 0, 1, 1, 1, 1);
     __m256i sums = _mm256_setzero_si256 ();
     for (int i = 0; i < n_y; i++, w += n_x) {
@@ -510,26 +513,43 @@ __attribute__ ((target ("avx2"))) inline __m128i premultiplied_sums (const int *
     return _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1));
 }
 
-}  // namespace
-
-__attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_premultiplied_avx2 (
-    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
-    const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
-    guint32, guint32) noexcept
+template <int Taps>
+__attribute__ ((target ("avx2"))) guchar *premultiplied_run (const int *weights, int n_x,
+                                                            int n_y, guchar *dest,
+                                                            guchar *dest_end,
+                                                            const guchar *const *src,
+                                                            std::int64_t x,
+                                                            std::int64_t x_step) noexcept
 {
     const int matrix = n_x * n_y;
     for (; dest < dest_end; dest += 8, x += 2 * x_step) {
         const bool two = dest + 4 < dest_end;
-        const __m128i first =
-            premultiplied_sums (weights + fx::phase (x) * matrix, n_x, n_y, src, fx::pixel (x));
+        const __m128i first = premultiplied_sums<Taps> (weights + fx::phase (x) * matrix, n_x,
+                                                        n_y, src, fx::pixel (x));
         const __m128i second =
-            two ? premultiplied_sums (weights + fx::phase (x + x_step) * matrix, n_x, n_y, src,
-                                      fx::pixel (x + x_step))
+            two ? premultiplied_sums<Taps> (weights + fx::phase (x + x_step) * matrix, n_x, n_y,
+                                            src, fx::pixel (x + x_step))
                 : _mm_setzero_si128 ();
         store_quotients<65536> (dest, pixel_pair (first, second), two);
         if (!two) return dest + 4;
     }
     return dest;
+}
+
+}  // namespace
+
+// Square filters of 3 to 5 taps (hyper enlarging, tiles and bilinear down to 1/4) unroll.
+__attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_premultiplied_avx2 (
+    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
+    const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
+    guint32, guint32) noexcept
+{
+    const auto run = n_x != n_y ? premultiplied_run<0>
+                      : n_x == 3 ? premultiplied_run<3>
+                      : n_x == 4 ? premultiplied_run<4>
+                      : n_x == 5 ? premultiplied_run<5>
+                                 : premultiplied_run<0>;
+    return run (weights, n_x, n_y, dest, dest_end, src, x, x_step);
 }
 
 // Scaling RGBA with any filter: colours are the alpha-weighted sums divided by the alpha sum,

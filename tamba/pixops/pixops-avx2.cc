@@ -107,30 +107,37 @@ __attribute__ ((target ("avx2"))) inline __m256i quotients (__m256i num, __m256i
         _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
 }
 
-// num / den truncated in eight unsigned 32-bit lanes where 0 < den < 2^25 and the quotient is
-// at most 256, as the sums of filters whose weights are non-negative and total 65536 at most
-// give; rcp is the reciprocal estimate of den (relative error below 1.5 * 2^-12). Its product
-// with the single-precision num is within 0.1 of the exact quotient, so the truncation is off by
-// at most one, which the exact remainder corrects as in quotients: no division at all.
-__attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num, __m256i den,
-                                                                   __m256 rcp)
+// A divisor of bounded_quotients: den (0 < den < 2^25), den - 1, and the reciprocal estimate
+// of den (relative error below 1.5 * 2^-12) scaled by 1 - 2^-10.
+struct Divisor {
+    __m256i den, below;
+    __m256 rcp;
+};
+
+__attribute__ ((target ("avx2"))) inline Divisor divisor (__m256i den)
 {
-    // The signed conversion gives num - 2^32 for num >= 2^31; adding 2^32 back rounds once.
-    const __m256 signed_num = _mm256_cvtepi32_ps (num);
-    const __m256 num_f = _mm256_add_ps (
-        signed_num, _mm256_and_ps (_mm256_cmp_ps (signed_num, _mm256_setzero_ps (), _CMP_LT_OQ),
-                                   _mm256_set1_ps (4294967296.0f)));
-    const __m256i t = _mm256_cvttps_epi32 (_mm256_mul_ps (num_f, rcp));
-    const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, den));
-    return _mm256_add_epi32 (
-        _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, _mm256_sub_epi32 (den,
-                                                                         _mm256_set1_epi32 (1)))),
-        _mm256_cmpgt_epi32 (_mm256_setzero_si256 (), rem));
+    return {den, _mm256_sub_epi32 (den, _mm256_set1_epi32 (1)),
+            _mm256_mul_ps (_mm256_rcp_ps (_mm256_cvtepi32_ps (den)),
+                           _mm256_set1_ps (1.0f - 1.0f / 1024))};
 }
 
-__attribute__ ((target ("avx2"))) inline __m256 reciprocal (__m256i den)
+// num / den truncated in eight unsigned 32-bit lanes for quotients of at most 256, as the sums
+// of filters whose weights are non-negative and total 65536 at most give, without a division.
+// With the single-precision num (rounded once) the estimate num * rcp lies within a factor
+// (1 - 2^-10)(1 +- 3.7 * 2^-12) of the exact quotient q: below it, and by less than 0.35 at
+// q <= 256. So its truncation is q or q - 1, and the exact remainder (in [0, 2 den), so exact in
+// 32-bit lanes) tells which.
+__attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num,
+                                                                   const Divisor &d)
 {
-    return _mm256_rcp_ps (_mm256_cvtepi32_ps (den));
+    // The signed conversion gives num - 2^32 for num >= 2^31 (its sign bit set); adding 2^32
+    // back there rounds once more.
+    const __m256 signed_num = _mm256_cvtepi32_ps (num);
+    const __m256 num_f = _mm256_blendv_ps (
+        signed_num, _mm256_add_ps (signed_num, _mm256_set1_ps (4294967296.0f)), signed_num);
+    const __m256i t = _mm256_cvttps_epi32 (_mm256_mul_ps (num_f, d.rcp));
+    const __m256i rem = _mm256_sub_epi32 (num, _mm256_mullo_epi32 (t, d.den));
+    return _mm256_sub_epi32 (t, _mm256_cmpgt_epi32 (rem, d.below));
 }
 
 // Writes one or two pixels (one per 128-bit half of num) whose alpha lane holds the divisor of
@@ -242,7 +249,7 @@ __attribute__ ((target ("avx2"))) void bounded_quotients_avx2 (const guint32 *nu
     for (std::size_t k = 0; k + 8 <= n; k += 8) {
         const __m256i d = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (den + k));
         const __m256i q = bounded_quotients (
-            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)), d, reciprocal (d));
+            _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (num + k)), divisor (d));
         _mm256_storeu_si256 (reinterpret_cast<__m256i *> (out + k), q);
     }
     for (std::size_t k = n & ~std::size_t (7); k < n; k++) out[k] = num[k] / den[k];
@@ -920,9 +927,9 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
         // A zero alpha sum has zero colour sums too, which divided by 1 give the black pixel.
         const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
         const __m256i den = _mm256_max_epu32 (s.a, one);
-        const __m256 rcp = reciprocal (den);
-        store_pixels (dest + 4 * k, bounded_quotients (s.r, den, rcp),
-                      bounded_quotients (s.g, den, rcp), bounded_quotients (s.b, den, rcp),
+        const Divisor div = divisor (den);
+        store_pixels (dest + 4 * k, bounded_quotients (s.r, div), bounded_quotients (s.g, div),
+                      bounded_quotients (s.b, div),
                       _mm256_srli_epi32 (s.a, 16), pixels - k);
     }
 }
@@ -943,7 +950,7 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
     const __m256i one = _mm256_set1_epi32 (1), low = _mm256_set1_epi32 (0xff);
     const __m256i opaque = _mm256_set1_epi32 (int (fx::kOpaque));
     const __m256i alpha_den = _mm256_set1_epi32 (0xff00);
-    const __m256 alpha_rcp = reciprocal (alpha_den);
+    const Divisor alpha_div = divisor (alpha_den);
     for (std::int64_t k = 0; k < pixels; k += 8) {
         guchar *const d = dest + 4 * k;
         __m256i old;
@@ -967,11 +974,11 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
         // w = 0 only when both its terms are 0, so when the alpha sum and with it every
         // dividend is 0: divided by 1 they give the transparent black pixel.
         const __m256i den = _mm256_max_epu32 (w, one);
-        const __m256 rcp = reciprocal (den);
-        store_pixels (d, bounded_quotients (dividend (s.r, 0), den, rcp),
-                      bounded_quotients (dividend (s.g, 8), den, rcp),
-                      bounded_quotients (dividend (s.b, 16), den, rcp),
-                      bounded_quotients (w, alpha_den, alpha_rcp), pixels - k);
+        const Divisor div = divisor (den);
+        store_pixels (d, bounded_quotients (dividend (s.r, 0), div),
+                      bounded_quotients (dividend (s.g, 8), div),
+                      bounded_quotients (dividend (s.b, 16), div), bounded_quotients (w, alpha_div),
+                      pixels - k);
     }
 }
 

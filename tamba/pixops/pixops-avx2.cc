@@ -807,38 +807,49 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_33_avx2 (guchar *dest,
 // eight columns of room beyond the row's, left zero (the driver allocates them so).
 constexpr std::int64_t rgba_plane (std::int64_t columns) { return columns + 7; }
 
-// Each column loads its two taps (8 bytes), premultiplies them and weights them in 32-bit lanes
-// (x * a * c stays below 2^24); four columns are transposed into the planes together. Columns
-// whose taps fall outside the row take the edge pixels instead, as the driver's edge pixels do.
+// The row is first premultiplied into pair entries, entry c (for -1 <= c < width) holding the
+// 16-bit lanes (r, r', g, g', b, b', a, a') of the premultiplied source pixels c and c + 1,
+// clamped into the row, each less 32768 (flipped sign bit). A column's taps are then one entry
+// and its sums one signed multiply-add: x0 (p - 32768) + x1 (p' - 32768) + 2^23 is
+// x0 p + x1 p', as x0 + x1 = 256. Four columns are transposed into the planes together.
 __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
-    void *row_sums, const guchar *row, std::int64_t x, std::int64_t x_step, std::int64_t count,
-    int src_width, const PixopsSeparable &separable) noexcept
+    void *row_sums, void *scratch, const guchar *row, std::int64_t x, std::int64_t x_step,
+    std::int64_t count, int src_width, const PixopsSeparable &separable) noexcept
 {
     guint32 *const sums = static_cast<guint32 *> (row_sums);
+    __m128i *const entries = static_cast<__m128i *> (scratch) + 1;  // entries[-1] exists
     const std::int64_t plane = rgba_plane (count);
-    __m256i weights[fx::kPhases];
-    for (int p = 0; p < fx::kPhases; p++) {
-        const int w0 = separable.x[p][0], w1 = separable.x[p][1];
-        weights[p] = _mm256_setr_epi32 (w0, w0, w0, w0, w1, w1, w1, w1);
-    }
+    const __m128i pairs = _mm_setr_epi8 (0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    const __m128i flip = _mm_set1_epi16 (short (0x8000));
+    const auto entry = [&] (const guchar *first, const guchar *second)
+                           __attribute__ ((target ("avx2"))) {
+        guint32 both[2];
+        std::memcpy (&both[0], first, 4);
+        std::memcpy (&both[1], second, 4);
+        return _mm_xor_si128 (
+            _mm_shuffle_epi8 (
+                premultiplied (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (both))), pairs),
+            flip);
+    };
+    entries[-1] = entry (row, row);
+    for (int c = 0; c + 1 < src_width; c++)
+        entries[c] = _mm_xor_si128 (
+            _mm_shuffle_epi8 (premultiplied (_mm_loadl_epi64 (
+                                  reinterpret_cast<const __m128i *> (row + 4 * c))),
+                              pairs),
+            flip);
+    entries[src_width - 1] = entry (row + 4 * (src_width - 1), row + 4 * (src_width - 1));
+
+    __m128i weights[fx::kPhases];
+    for (int p = 0; p < fx::kPhases; p++)
+        weights[p] = _mm_set1_epi32 (int (guint (separable.x[p][1]) << 16 | guint (separable.x[p][0])));
+    const __m128i bias = _mm_set1_epi32 (1 << 23);
     const auto column = [&] () __attribute__ ((target ("avx2"))) {
-        const std::int64_t first = fx::pixel (x);
-        __m128i bytes;
-        if (first >= 0 && first + 1 < src_width) {
-            bytes = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 4 * first));
-        } else {
-            guint32 pair[2];
-            for (int j = 0; j < 2; j++)
-                std::memcpy (&pair[j], row + 4 * std::clamp<std::int64_t> (first + j, 0,
-                                                                          src_width - 1),
-                             4);
-            bytes = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (pair));
-        }
-        const __m256i taps = _mm256_cvtepu16_epi32 (premultiplied (bytes));
-        const __m256i products = _mm256_mullo_epi32 (taps, weights[fx::phase (x)]);
+        const std::int64_t first = std::clamp<std::int64_t> (fx::pixel (x), -1, src_width - 1);
+        const __m128i sum =
+            _mm_add_epi32 (_mm_madd_epi16 (entries[first], weights[fx::phase (x)]), bias);
         x += x_step;
-        return _mm_add_epi32 (_mm256_castsi256_si128 (products),
-                              _mm256_extracti128_si256 (products, 1));
+        return sum;
     };
     std::int64_t k = 0;
     for (; k + 4 <= count; k += 4) {
@@ -949,9 +960,15 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
     const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
     const __m256i one = _mm256_set1_epi32 (1), low = _mm256_set1_epi32 (0xff);
     const __m256i opaque = _mm256_set1_epi32 (int (fx::kOpaque));
-    const __m256i alpha_den = _mm256_set1_epi32 (0xff00);
-    const Divisor alpha_div = divisor (alpha_den);
-    for (std::int64_t k = 0; k < pixels; k += 8) {
+    // The alpha w / 0xff00 = (w >> 8) / 255, and v / 255 = (v + 1 + (v >> 8)) >> 8 for the
+    // v = w >> 8 <= 0xff00 that occur (w <= 0xff0000).
+    const auto alpha = [one] (__m256i w) __attribute__ ((target ("avx2"))) {
+        const __m256i v = _mm256_srli_epi32 (w, 8);
+        return _mm256_srli_epi32 (_mm256_add_epi32 (_mm256_add_epi32 (v, one),
+                                                    _mm256_srli_epi32 (v, 8)),
+                                  8);
+    };
+    const auto group = [&] (std::int64_t k) __attribute__ ((target ("avx2"))) {
         guchar *const d = dest + 4 * k;
         __m256i old;
         if (pixels - k >= 8) {
@@ -973,13 +990,18 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
             _mm256_add_epi32 (_mm256_sub_epi32 (s.a, _mm256_srli_epi32 (s.a, 8)), keep);
         // w = 0 only when both its terms are 0, so when the alpha sum and with it every
         // dividend is 0: divided by 1 they give the transparent black pixel.
-        const __m256i den = _mm256_max_epu32 (w, one);
-        const Divisor div = divisor (den);
+        const Divisor div = divisor (_mm256_max_epu32 (w, one));
         store_pixels (d, bounded_quotients (dividend (s.r, 0), div),
                       bounded_quotients (dividend (s.g, 8), div),
-                      bounded_quotients (dividend (s.b, 16), div), bounded_quotients (w, alpha_div),
-                      pixels - k);
+                      bounded_quotients (dividend (s.b, 16), div), alpha (w), pixels - k);
+    };
+    // Two groups a step give the out-of-order core two independent chains.
+    std::int64_t k = 0;
+    for (; k + 16 <= pixels; k += 16) {
+        group (k);
+        group (k + 8);
     }
+    for (; k < pixels; k += 8) group (k);
 }
 
 }  // namespace tamba::detail::kernels

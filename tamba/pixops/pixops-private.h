@@ -106,10 +106,10 @@ struct PixopsSeparable;
 // RGB: 3 guint16 per column, x0 * p + x1 * p' per channel (p, p' the two taps);
 // RGBA: 4 guint32 per column, x0 * q + x1 * q' per channel, q = (a * r, a * g, a * b, a), laid
 // out as the kernels choose within (count + 7) * 16 bytes.
-// May write one column past the count.
-using PixopsRowFilterKernel = void (void *sums, const guchar *row, std::int64_t x,
-                                    std::int64_t x_step, std::int64_t count, int src_width,
-                                    const PixopsSeparable &separable) noexcept;
+// May write one column past the count. scratch holds (src_width + 1) * scratch_bytes.
+using PixopsRowFilterKernel = void (void *sums, void *scratch, const guchar *row,
+                                    std::int64_t x, std::int64_t x_step, std::int64_t count,
+                                    int src_width, const PixopsSeparable &separable) noexcept;
 // Down: writes count destination pixels from the sums of the upper and lower source rows, each
 // sum y0 * upper + y1 * lower, as the line kernel of the operation writes its tap sums.
 using PixopsRowCombineKernel = void (guchar *dest, const void *upper, const void *lower, int y0,
@@ -124,7 +124,8 @@ struct PixopsSeparable {
     int y[16][2];
     PixopsRowFilterKernel *filter;
     PixopsRowCombineKernel *combine;
-    std::size_t sum_bytes;  // of one column's sums
+    std::size_t sum_bytes;      // of one column's sums
+    std::size_t scratch_bytes;  // the filter's scratch per source pixel
     // The combiner writes what the pixel kernel would at the edges, and the filter clamps, so
     // whole rows go through them.
     bool takes_edges;

@@ -96,7 +96,7 @@ guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *des
 // Each pixel loads 8 bytes from its left tap (two past its right one) and stores four sums,
 // the fourth into the next pixel's, which is written after it. The products and their sums stay
 // below 2^16 (255 * 256 at most), so 16-bit lanes hold them exactly.
-void filter_row_22_3_sse2 (void *row_sums, const guchar *row, std::int64_t x,
+void filter_row_22_3_sse2 (void *row_sums, void *, const guchar *row, std::int64_t x,
                            std::int64_t x_step, std::int64_t count, int src_width,
                            const PixopsSeparable &separable) noexcept
 {

@@ -54,15 +54,22 @@ public:
         // rows are planes that combiners read eight columns at a time.
         const std::size_t bytes = (std::size_t (count) + 7) * separable->sum_bytes;
         for (Row &r : rows_) r.sums = static_cast<guchar *> (g_try_malloc0 (bytes));
+        if (separable->scratch_bytes)
+            scratch_ = g_try_malloc ((std::size_t (pass.src_width) + 1) *
+                                     separable->scratch_bytes);
     }
     ~FilteredRows ()
     {
         for (Row &r : rows_) g_free (r.sums);
+        g_free (scratch_);
     }
     FilteredRows (const FilteredRows &) = delete;
     FilteredRows &operator= (const FilteredRows &) = delete;
 
-    bool ok () const { return rows_[0].sums && rows_[1].sums; }
+    bool ok () const
+    {
+        return rows_[0].sums && rows_[1].sums && (scratch_ || !separable_->scratch_bytes);
+    }
 
     // Source row y filtered, computed unless held; never replaces the row held as keep.
     const void *row (std::int64_t y, std::int64_t keep)
@@ -70,7 +77,8 @@ public:
         for (const Row &r : rows_)
             if (r.y == y) return r.sums;
         Row &r = rows_[0].y == keep ? rows_[1] : rows_[0];
-        separable_->filter (r.sums, pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride), x_,
+        separable_->filter (r.sums, scratch_,
+                            pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride), x_,
                             x_step_, count_, pass_.src_width, *separable_);
         r.y = y;
         return r.sums;
@@ -85,6 +93,7 @@ private:
     const PixopsSeparable *const separable_;
     const std::int64_t x_, x_step_, count_;
     Row rows_[2];
+    void *scratch_ = nullptr;
 };
 
 // Source rows premultiplied once for a line kernel that reads them so: row y in slot y % n_y,
@@ -365,8 +374,8 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
     const PixopsKernelTable &table = kernel_table ();
     if (op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
         pass.dest_channels == 3)
-        separable = {{},    {},   table.filter_row_22_3, table.scale_rows_22_33,
-                     3 * sizeof (guint16), false};
+        separable = {{}, {}, table.filter_row_22_3, table.scale_rows_22_33, 3 * sizeof (guint16),
+                     0,  false};
     else if (op != PixopsOp::kCompositeColor && pass.src_channels == 4 && pass.src_has_alpha &&
              pass.dest_channels == 4 && pass.dest_has_alpha)
         separable = {{},
@@ -374,7 +383,9 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
                      table.filter_row_22_4a,
                      op == PixopsOp::kScale ? table.scale_rows_22_4a4a
                                             : table.composite_rows_22_4a4a,
-                     4 * sizeof (guint32), true};
+                     4 * sizeof (guint32),
+                     16,
+                     true};
     const bool separate =
         separable.filter && separable.combine &&
         separable_weights (

@@ -874,15 +874,16 @@ __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
 
 namespace {
 
-// Eight columns' sums of one channel from two filtered rows; below 2^32 since the weights of a
-// column total 65536 at most.
+// Eight columns' sums of one channel from two filtered rows, y0 * upper + y1 * lower, taken as
+// 256 * lower + y0 * (upper - lower) since y0 + y1 = 256: one product instead of two, and the
+// same number modulo 2^32, which it is below.
 __attribute__ ((target ("avx2"))) inline __m256i plane_sums (const guint32 *upper,
-                                                            const guint32 *lower, __m256i y0,
-                                                            __m256i y1)
+                                                            const guint32 *lower, __m256i y0)
 {
-    return _mm256_add_epi32 (
-        _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (upper)), y0),
-        _mm256_mullo_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower)), y1));
+    const __m256i u = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (upper));
+    const __m256i l = _mm256_loadu_si256 (reinterpret_cast<const __m256i *> (lower));
+    return _mm256_add_epi32 (_mm256_slli_epi32 (l, 8),
+                             _mm256_mullo_epi32 (_mm256_sub_epi32 (u, l), y0));
 }
 
 // Eight RGBA pixels from their channels' lanes (colours at most 255; of the alpha only the low
@@ -909,13 +910,11 @@ struct PlaneSums {
 
 __attribute__ ((target ("avx2"))) inline PlaneSums column_sums (const guint32 *upper,
                                                                const guint32 *lower,
-                                                               std::int64_t plane, __m256i y0,
-                                                               __m256i y1)
+                                                               std::int64_t plane, __m256i y0)
 {
-    return {plane_sums (upper, lower, y0, y1),
-            plane_sums (upper + plane, lower + plane, y0, y1),
-            plane_sums (upper + 2 * plane, lower + 2 * plane, y0, y1),
-            plane_sums (upper + 3 * plane, lower + 3 * plane, y0, y1)};
+    return {plane_sums (upper, lower, y0), plane_sums (upper + plane, lower + plane, y0),
+            plane_sums (upper + 2 * plane, lower + 2 * plane, y0),
+            plane_sums (upper + 3 * plane, lower + 3 * plane, y0)};
 }
 
 }  // namespace
@@ -926,17 +925,16 @@ __attribute__ ((target ("avx2"))) inline PlaneSums column_sums (const guint32 *u
 __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
                                                                const void *upper_sums,
                                                                const void *lower_sums, int y0,
-                                                               int y1,
-                                                               std::int64_t pixels) noexcept
+                                                               int, std::int64_t pixels) noexcept
 {
     const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
     const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
     const std::int64_t plane = rgba_plane (pixels);
-    const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
+    const __m256i w0 = _mm256_set1_epi32 (y0);
     const __m256i one = _mm256_set1_epi32 (1);
     for (std::int64_t k = 0; k < pixels; k += 8) {
         // A zero alpha sum has zero colour sums too, which divided by 1 give the black pixel.
-        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
+        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0);
         const __m256i den = _mm256_max_epu32 (s.a, one);
         const Divisor div = divisor (den);
         store_pixels (dest + 4 * k, bounded_quotients (s.r, div), bounded_quotients (s.g, div),
@@ -951,13 +949,13 @@ __attribute__ ((target ("avx2"))) void scale_rows_22_4a4a_avx2 (guchar *dest,
 __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest,
                                                                    const void *upper_sums,
                                                                    const void *lower_sums,
-                                                                   int y0, int y1,
+                                                                   int y0, int,
                                                                    std::int64_t pixels) noexcept
 {
     const guint32 *const upper = static_cast<const guint32 *> (upper_sums);
     const guint32 *const lower = static_cast<const guint32 *> (lower_sums);
     const std::int64_t plane = rgba_plane (pixels);
-    const __m256i w0 = _mm256_set1_epi32 (y0), w1 = _mm256_set1_epi32 (y1);
+    const __m256i w0 = _mm256_set1_epi32 (y0);
     const __m256i one = _mm256_set1_epi32 (1), low = _mm256_set1_epi32 (0xff);
     const __m256i opaque = _mm256_set1_epi32 (int (fx::kOpaque));
     // The alpha w / 0xff00 = (w >> 8) / 255, and v / 255 = (v + 1 + (v >> 8)) >> 8 for the
@@ -978,7 +976,7 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
             std::memcpy (bytes, d, std::size_t (pixels - k) * 4);
             old = _mm256_load_si256 (reinterpret_cast<const __m256i *> (bytes));
         }
-        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0, w1);
+        const PlaneSums s = column_sums (upper + k, lower + k, plane, w0);
         const __m256i keep = _mm256_mullo_epi32 (
             _mm256_srli_epi32 (_mm256_sub_epi32 (opaque, s.a), 8), _mm256_srli_epi32 (old, 24));
         const auto dividend = [&] (__m256i sum, int shift) __attribute__ ((target ("avx2"))) {

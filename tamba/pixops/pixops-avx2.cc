@@ -993,13 +993,7 @@ __attribute__ ((target ("avx2"))) void composite_rows_22_4a4a_avx2 (guchar *dest
                       bounded_quotients (dividend (s.g, 8), div),
                       bounded_quotients (dividend (s.b, 16), div), alpha (w), pixels - k);
     };
-    // Two groups a step give the out-of-order core two independent chains.
-    std::int64_t k = 0;
-    for (; k + 16 <= pixels; k += 16) {
-        group (k);
-        group (k + 8);
-    }
-    for (; k < pixels; k += 8) group (k);
+    for (std::int64_t k = 0; k < pixels; k += 8) group (k);
 }
 
 }  // namespace tamba::detail::kernels

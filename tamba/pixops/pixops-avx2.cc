@@ -813,7 +813,7 @@ constexpr std::int64_t rgba_plane (std::int64_t columns) { return columns + 7; }
 // and its sums one signed multiply-add: x0 (p - 32768) + x1 (p' - 32768) + 2^23 is
 // x0 p + x1 p', as x0 + x1 = 256. Four columns are transposed into the planes together.
 __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
-    void *row_sums, void *scratch, const guchar *row, std::int64_t x, std::int64_t x_step,
+    void *row_sums, void *scratch, const guchar *row, const PixopsColumn *columns,
     std::int64_t count, int src_width, const PixopsSeparable &separable) noexcept
 {
     guint32 *const sums = static_cast<guint32 *> (row_sums);
@@ -844,16 +844,14 @@ __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
     for (int p = 0; p < fx::kPhases; p++)
         weights[p] = _mm_set1_epi32 (int (guint (separable.x[p][1]) << 16 | guint (separable.x[p][0])));
     const __m128i bias = _mm_set1_epi32 (1 << 23);
-    const auto column = [&] () __attribute__ ((target ("avx2"))) {
-        const std::int64_t first = std::clamp<std::int64_t> (fx::pixel (x), -1, src_width - 1);
-        const __m128i sum =
-            _mm_add_epi32 (_mm_madd_epi16 (entries[first], weights[fx::phase (x)]), bias);
-        x += x_step;
-        return sum;
+    const auto column = [&] (std::int64_t k) __attribute__ ((target ("avx2"))) {
+        return _mm_add_epi32 (
+            _mm_madd_epi16 (entries[columns[k].first], weights[columns[k].phase]), bias);
     };
     std::int64_t k = 0;
     for (; k + 4 <= count; k += 4) {
-        const __m128i c0 = column (), c1 = column (), c2 = column (), c3 = column ();
+        const __m128i c0 = column (k), c1 = column (k + 1), c2 = column (k + 2),
+                      c3 = column (k + 3);
         const __m128i rg01 = _mm_unpacklo_epi32 (c0, c1), ba01 = _mm_unpackhi_epi32 (c0, c1);
         const __m128i rg23 = _mm_unpacklo_epi32 (c2, c3), ba23 = _mm_unpackhi_epi32 (c2, c3);
         guint32 *const out = sums + k;
@@ -867,7 +865,7 @@ __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
     }
     for (; k < count; k++) {
         alignas (16) guint32 lanes[4];
-        _mm_store_si128 (reinterpret_cast<__m128i *> (lanes), column ());
+        _mm_store_si128 (reinterpret_cast<__m128i *> (lanes), column (k));
         for (int c = 0; c < 4; c++) sums[c * plane + k] = lanes[c];
     }
 }

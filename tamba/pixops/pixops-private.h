@@ -100,15 +100,20 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
 
 struct PixopsSeparable;
 
-// Across: filters count destination columns of one source row into sums, column k from the
-// 16.16 position x + k * x_step, whose two taps lie inside the row of src_width pixels (or, for
-// a filter that takes edges, are clamped into it):
+// A destination column of a separable pass: its first tap, clamped to -1 .. src_width - 1
+// (the filters of edges clamp further), and its phase; the same for every source row.
+struct PixopsColumn {
+    std::int32_t first, phase;
+};
+
+// Across: filters count destination columns of one source row into sums, whose two taps lie
+// inside the row of src_width pixels (or, for a filter that takes edges, are clamped into it):
 // RGB: 3 guint16 per column, x0 * p + x1 * p' per channel (p, p' the two taps);
 // RGBA: 4 guint32 per column, x0 * q + x1 * q' per channel, q = (a * r, a * g, a * b, a), laid
 // out as the kernels choose within (count + 7) * 16 bytes.
 // May write one column past the count. scratch holds (src_width + 1) * scratch_bytes.
 using PixopsRowFilterKernel = void (void *sums, void *scratch, const guchar *row,
-                                    std::int64_t x, std::int64_t x_step, std::int64_t count,
+                                    const PixopsColumn *columns, std::int64_t count,
                                     int src_width, const PixopsSeparable &separable) noexcept;
 // Down: writes count destination pixels from the sums of the upper and lower source rows, each
 // sum y0 * upper + y1 * lower, as the line kernel of the operation writes its tap sums.

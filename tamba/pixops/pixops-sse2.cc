@@ -96,8 +96,8 @@ guchar *scale_line_22_33_sse2 (const int *weights, int n_x, int n_y, guchar *des
 // Each pixel loads 8 bytes from its left tap (two past its right one) and stores four sums,
 // the fourth into the next pixel's, which is written after it. The products and their sums stay
 // below 2^16 (255 * 256 at most), so 16-bit lanes hold them exactly.
-void filter_row_22_3_sse2 (void *row_sums, void *, const guchar *row, std::int64_t x,
-                           std::int64_t x_step, std::int64_t count, int src_width,
+void filter_row_22_3_sse2 (void *row_sums, void *, const guchar *row,
+                           const PixopsColumn *columns, std::int64_t count, int src_width,
                            const PixopsSeparable &separable) noexcept
 {
     guint16 *const sums = static_cast<guint16 *> (row_sums);
@@ -108,16 +108,17 @@ void filter_row_22_3_sse2 (void *row_sums, void *, const guchar *row, std::int64
     }
     const __m128i zero = _mm_setzero_si128 ();
     std::int64_t k = 0;
-    for (; k < count && fx::pixel (x) + 3 <= src_width; k++, x += x_step) {
+    for (; k < count && columns[k].first + 3 <= src_width; k++) {
         const __m128i taps = _mm_unpacklo_epi8 (
-            _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 3 * fx::pixel (x))), zero);
-        const __m128i products = _mm_mullo_epi16 (taps, weights[fx::phase (x)]);
+            _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 3 * columns[k].first)),
+            zero);
+        const __m128i products = _mm_mullo_epi16 (taps, weights[columns[k].phase]);
         _mm_storel_epi64 (reinterpret_cast<__m128i *> (sums + 3 * k),
                           _mm_add_epi16 (products, _mm_srli_si128 (products, 6)));
     }
-    for (; k < count; k++, x += x_step) {
-        const int *w = separable.x[fx::phase (x)];
-        const guchar *q = row + 3 * fx::pixel (x);
+    for (; k < count; k++) {
+        const int *w = separable.x[columns[k].phase];
+        const guchar *q = row + 3 * columns[k].first;
         for (int c = 0; c < 3; c++) sums[3 * k + c] = guint16 (w[0] * q[c] + w[1] * q[3 + c]);
     }
 }

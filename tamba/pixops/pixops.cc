@@ -47,7 +47,7 @@ public:
     // Holds nothing (and is not ok) without separable weights or an interior to filter.
     FilteredRows (const PixopsPass &pass, const PixopsSeparable *separable, std::int64_t x,
                   std::int64_t x_step, std::int64_t count)
-        : pass_ (pass), separable_ (separable), x_ (x), x_step_ (x_step), count_ (count)
+        : pass_ (pass), separable_ (separable), count_ (count)
     {
         if (!separable || count <= 0) return;
         // Seven columns more, zeroed: the RGB filter writes one past the row, and the RGBA
@@ -57,18 +57,26 @@ public:
         if (separable->scratch_bytes)
             scratch_ = g_try_malloc ((std::size_t (pass.src_width) + 1) *
                                      separable->scratch_bytes);
+        columns_ = static_cast<PixopsColumn *> (g_try_malloc (sizeof (PixopsColumn) * count));
+        if (!columns_) return;
+        for (std::int64_t k = 0; k < count; k++, x += x_step)
+            columns_[k] = {std::int32_t (std::clamp<std::int64_t> (fx::pixel (x), -1,
+                                                                   pass.src_width - 1)),
+                           fx::phase (x)};
     }
     ~FilteredRows ()
     {
         for (Row &r : rows_) g_free (r.sums);
         g_free (scratch_);
+        g_free (columns_);
     }
     FilteredRows (const FilteredRows &) = delete;
     FilteredRows &operator= (const FilteredRows &) = delete;
 
     bool ok () const
     {
-        return rows_[0].sums && rows_[1].sums && (scratch_ || !separable_->scratch_bytes);
+        return rows_[0].sums && rows_[1].sums && columns_ &&
+               (scratch_ || !separable_->scratch_bytes);
     }
 
     // Source row y filtered, computed unless held; never replaces the row held as keep.
@@ -78,8 +86,8 @@ public:
             if (r.y == y) return r.sums;
         Row &r = rows_[0].y == keep ? rows_[1] : rows_[0];
         separable_->filter (r.sums, scratch_,
-                            pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride), x_,
-                            x_step_, count_, pass_.src_width, *separable_);
+                            pass_.src_buf + y * std::ptrdiff_t (pass_.src_rowstride), columns_,
+                            count_, pass_.src_width, *separable_);
         r.y = y;
         return r.sums;
     }
@@ -91,9 +99,10 @@ private:
     };
     const PixopsPass &pass_;
     const PixopsSeparable *const separable_;
-    const std::int64_t x_, x_step_, count_;
+    const std::int64_t count_;
     Row rows_[2];
     void *scratch_ = nullptr;
+    PixopsColumn *columns_ = nullptr;
 };
 
 // Source rows premultiplied once for a line kernel that reads them so: row y in slot y % n_y,

@@ -842,7 +842,8 @@ __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
 
     __m128i weights[fx::kPhases];
     for (int p = 0; p < fx::kPhases; p++)
-        weights[p] = _mm_set1_epi32 (int (guint (separable.x[p][1]) << 16 | guint (separable.x[p][0])));
+        weights[p] =
+            _mm_set1_epi32 (int (guint (separable.x[p][1]) << 16 | guint (separable.x[p][0])));
     const __m128i bias = _mm_set1_epi32 (1 << 23);
     const auto column = [&] (std::int64_t k) __attribute__ ((target ("avx2"))) {
         return _mm_add_epi32 (

@@ -50,34 +50,30 @@ public:
         : pass_ (pass), separable_ (separable), count_ (count)
     {
         if (!separable || count <= 0) return;
-        // Seven columns more, zeroed: the RGB filter writes one past the row, and the RGBA
-        // rows are planes that combiners read eight columns at a time.
-        const std::size_t bytes = (std::size_t (count) + 7) * separable->sum_bytes;
-        for (Row &r : rows_) r.sums = static_cast<guchar *> (g_try_malloc0 (bytes));
-        if (separable->scratch_bytes)
-            scratch_ = g_try_malloc ((std::size_t (pass.src_width) + 1) *
-                                     separable->scratch_bytes);
-        columns_ = static_cast<PixopsColumn *> (g_try_malloc (sizeof (PixopsColumn) * count));
-        if (!columns_) return;
+        // One block (small passes are many): the two rows, each seven columns longer and zeroed
+        // (the RGB filter writes one past the row, the RGBA rows are planes that combiners read
+        // eight columns at a time), then the columns and the filter's scratch, 16-byte aligned.
+        const auto rounded = [] (std::size_t n) { return (n + 15) & ~std::size_t (15); };
+        const std::size_t row_bytes = rounded ((std::size_t (count) + 7) * separable->sum_bytes);
+        const std::size_t column_bytes = rounded (sizeof (PixopsColumn) * std::size_t (count));
+        block_ = static_cast<guchar *> (
+            g_try_malloc0 (2 * row_bytes + column_bytes +
+                           (std::size_t (pass.src_width) + 1) * separable->scratch_bytes));
+        if (!block_) return;
+        rows_[0].sums = block_;
+        rows_[1].sums = block_ + row_bytes;
+        columns_ = reinterpret_cast<PixopsColumn *> (block_ + 2 * row_bytes);
+        scratch_ = block_ + 2 * row_bytes + column_bytes;
         for (std::int64_t k = 0; k < count; k++, x += x_step)
             columns_[k] = {std::int32_t (std::clamp<std::int64_t> (fx::pixel (x), -1,
                                                                    pass.src_width - 1)),
                            fx::phase (x)};
     }
-    ~FilteredRows ()
-    {
-        for (Row &r : rows_) g_free (r.sums);
-        g_free (scratch_);
-        g_free (columns_);
-    }
+    ~FilteredRows () { g_free (block_); }
     FilteredRows (const FilteredRows &) = delete;
     FilteredRows &operator= (const FilteredRows &) = delete;
 
-    bool ok () const
-    {
-        return rows_[0].sums && rows_[1].sums && columns_ &&
-               (scratch_ || !separable_->scratch_bytes);
-    }
+    bool ok () const { return block_ != nullptr; }
 
     // Source row y filtered, computed unless held; never replaces the row held as keep.
     const void *row (std::int64_t y, std::int64_t keep)
@@ -101,6 +97,7 @@ private:
     const PixopsSeparable *const separable_;
     const std::int64_t count_;
     Row rows_[2];
+    guchar *block_ = nullptr;
     void *scratch_ = nullptr;
     PixopsColumn *columns_ = nullptr;
 };
@@ -167,9 +164,7 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     const int matrix = n_x * n_y;
     std::unique_ptr<const guchar *[], decltype (&g_free)> line_bufs (
         g_new (const guchar *, n_y), &g_free);
-    // The premultiplied rows, when the interior takes them.
-    std::unique_ptr<const guchar *[], decltype (&g_free)> premultiplied_bufs (
-        g_new (const guchar *, n_y), &g_free);
+
 
     const std::int64_t x_step = pixops_step (pass.scale_x);
     const std::int64_t y_step = pixops_step (pass.scale_y);
@@ -204,6 +199,8 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     PremultipliedRows premultiplied (pass, filtered.ok () ? PixopsShortcuts{} : shortcuts, n_y);
     const PixopsLineFunc interior_func =
         premultiplied.ok () ? shortcuts.premultiplied_line : line_func;
+    std::unique_ptr<const guchar *[], decltype (&g_free)> premultiplied_bufs (
+        premultiplied.ok () ? g_new (const guchar *, n_y) : nullptr, &g_free);
 
     std::int64_t y = pass.render_y0 * y_step + scaled_y_offset;
     for (std::int64_t i = 0; i < height; i++, y += y_step) {

@@ -116,7 +116,8 @@ using PixopsRowFilterKernel = void (void *sums, void *scratch, const guchar *row
                                     const PixopsColumn *columns, std::int64_t count,
                                     int src_width, const PixopsSeparable &separable) noexcept;
 // Down: writes count destination pixels from the sums of the upper and lower source rows, each
-// sum y0 * upper + y1 * lower, as the line kernel of the operation writes its tap sums.
+// sum y0 * upper + y1 * lower (y0 + y1 = 256), as the line kernel of the operation writes its
+// tap sums.
 using PixopsRowCombineKernel = void (guchar *dest, const void *upper, const void *lower, int y0,
                                      int y1, std::int64_t count) noexcept;
 

@@ -40,8 +40,8 @@ void process_pixel (const int *weights, int n_x, int n_y, guchar *dest, std::int
                 color2, r, g, b, a);
 }
 
-// The across-filtered interior of the source rows a separable pass reads, two rows at a time:
-// neighbouring destination rows mostly read the same source rows.
+// The source rows a separable pass reads, filtered across over its run of columns, two rows at
+// a time: neighbouring destination rows mostly read the same source rows.
 class FilteredRows {
 public:
     // Holds nothing (and is not ok) without separable weights or an interior to filter.
@@ -164,7 +164,6 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     const int matrix = n_x * n_y;
     std::unique_ptr<const guchar *[], decltype (&g_free)> line_bufs (
         g_new (const guchar *, n_y), &g_free);
-
 
     const std::int64_t x_step = pixops_step (pass.scale_x);
     const std::int64_t y_step = pixops_step (pass.scale_y);
@@ -380,18 +379,23 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
     const PixopsKernelTable &table = kernel_table ();
     if (op == PixopsOp::kScale && pass.src_channels == 3 && !pass.src_has_alpha &&
         pass.dest_channels == 3)
-        separable = {{}, {}, table.filter_row_22_3, table.scale_rows_22_33, 3 * sizeof (guint16),
-                     0,  false};
+        separable = {.x = {},
+                     .y = {},
+                     .filter = table.filter_row_22_3,
+                     .combine = table.scale_rows_22_33,
+                     .sum_bytes = 3 * sizeof (guint16),
+                     .scratch_bytes = 0,
+                     .takes_edges = false};
     else if (op != PixopsOp::kCompositeColor && pass.src_channels == 4 && pass.src_has_alpha &&
              pass.dest_channels == 4 && pass.dest_has_alpha)
-        separable = {{},
-                     {},
-                     table.filter_row_22_4a,
-                     op == PixopsOp::kScale ? table.scale_rows_22_4a4a
-                                            : table.composite_rows_22_4a4a,
-                     4 * sizeof (guint32),
-                     16,
-                     true};
+        separable = {.x = {},
+                     .y = {},
+                     .filter = table.filter_row_22_4a,
+                     .combine = op == PixopsOp::kScale ? table.scale_rows_22_4a4a
+                                                       : table.composite_rows_22_4a4a,
+                     .sum_bytes = 4 * sizeof (guint32),
+                     .scratch_bytes = 16,
+                     .takes_edges = true};
     const bool separate =
         separable.filter && separable.combine &&
         separable_weights (

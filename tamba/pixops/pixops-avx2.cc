@@ -8,7 +8,8 @@
 //   from rows premultiplied once;
 // - the run kernels, eight pixels per step;
 // - the separable 2 x 2 forms: RGB rows combined 32 bytes per step, RGBA rows filtered across
-//   premultiplied and combined two pixels per step with the divisions of the kernels above;
+//   premultiplied and combined eight pixels per step, dividing without a divide instruction
+//   (see bounded_quotients);
 // - the 2 x 2 RGBA kernel compositing over a destination with alpha: the scalar sums in 32-bit
 //   lanes (vpmulld wraps exactly as the unsigned scalar products do) and its divisions exact in
 //   vector lanes (see quotients).
@@ -123,8 +124,8 @@ __attribute__ ((target ("avx2"))) inline Divisor divisor (__m256i den)
 
 // num / den truncated in eight unsigned 32-bit lanes for quotients of at most 256, as the sums
 // of filters whose weights are non-negative and total 65536 at most give, without a division.
-// With the single-precision num (rounded once) the estimate num * rcp lies within a factor
-// (1 - 2^-10)(1 +- 3.7 * 2^-12) of the exact quotient q: below it, and by less than 0.35 at
+// With the single-precision num (rounded at most twice) the estimate num * rcp lies within a
+// factor (1 - 2^-10)(1 +- 3.7e-4) of the exact quotient q: below it, and by less than 0.35 at
 // q <= 256. So its truncation is q or q - 1, and the exact remainder (in [0, 2 den), so exact in
 // 32-bit lanes) tells which.
 __attribute__ ((target ("avx2"))) inline __m256i bounded_quotients (__m256i num,

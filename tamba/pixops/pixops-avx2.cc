@@ -4,8 +4,8 @@
 //   once, one in each 128-bit half;
 // - scaling an opaque source with any filter size: the split-weight multiply-add of the 2 x 2
 //   kernel over four taps per step;
-// - scaling RGBA with any filter size, its divisions as in the compositing kernel below, also
-//   from rows premultiplied once;
+// - scaling RGBA: 2 x 2 filters, and larger ones from rows premultiplied once, their divisions
+//   as in the compositing kernel below;
 // - the run kernels, eight pixels per step;
 // - the separable 2 x 2 forms: RGB rows combined 32 bytes per step, RGBA rows filtered across
 //   premultiplied and combined eight pixels per step, dividing without a divide instruction
@@ -441,57 +441,10 @@ const PixopsLineFunc scale_line_opaque_avx2_table[2][3] = {
 
 namespace {
 
-// The alpha-weighted tap sums (r g b a) of one pixel of an RGBA source: each filter row two taps
-// at a time in 32-bit lanes, an odd last tap alone, so nothing past the taps is read.
-__attribute__ ((target ("avx2"))) inline __m128i alpha_sums (const int *w, int n_x, int n_y,
-                                                             const guchar *const *src,
-                                                             std::ptrdiff_t offset)
-{
-    const __m256i spread = _mm256_setr_epi32 (0, 0, 0, 0, 1, 1, 1, 1);
-    __m256i sums = _mm256_setzero_si256 ();
-    for (int i = 0; i < n_y; i++, w += n_x) {
-        const guchar *q = src[i] + offset;
-        for (int j = 0; j < n_x; j += 2) {
-            __m128i taps, pair;
-            if (j + 1 < n_x) {
-                taps = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (q + 4 * j));
-                pair = _mm_loadl_epi64 (reinterpret_cast<const __m128i *> (w + j));
-            } else {
-                int one;
-                std::memcpy (&one, q + 4 * j, 4);
-                taps = _mm_cvtsi32_si128 (one);
-                pair = _mm_cvtsi32_si128 (w[j]);
-            }
-            sums = _mm256_add_epi32 (
-                sums, _mm256_mullo_epi32 (
-                          _mm256_permutevar8x32_epi32 (_mm256_castsi128_si256 (pair), spread),
-                          _mm256_cvtepu16_epi32 (premultiplied (taps))));
-        }
-    }
-    return _mm_add_epi32 (_mm256_castsi256_si128 (sums), _mm256_extracti128_si256 (sums, 1));
-}
-
-}  // namespace
-
-__attribute__ ((target ("avx2"))) void premultiply_row_avx2 (guint16 *out, const guchar *row,
-                                                            int width) noexcept
-{
-    int k = 0;
-    for (; k + 2 <= width; k += 2)
-        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + 4 * k),
-                          premultiplied (_mm_loadl_epi64 (
-                              reinterpret_cast<const __m128i *> (row + 4 * k))));
-    for (; k < width; k++) {
-        const guchar *p = row + 4 * k;
-        for (int c = 0; c < 3; c++) out[4 * k + c] = guint16 (p[3] * p[c]);
-        out[4 * k + 3] = p[3];
-    }
-}
-
-namespace {
-
-// As alpha_sums, from premultiplied rows: two taps per step, an odd last one alone. Taps > 0
-// fixes the filter at Taps x Taps so that the loops unroll.
+// The alpha-weighted tap sums (r g b a) of one pixel whose first tap is column, from rows of
+// premultiply_row's 16-bit quads: each filter row two taps at a time in 32-bit lanes, an odd
+// last tap alone, so nothing past the taps is read. Taps > 0 fixes the filter at Taps x Taps so
+// that the loops unroll.
 template <int Taps>
 __attribute__ ((target ("avx2"))) inline __m128i premultiplied_sums (const int *w, int n_x_given,
                                                                     int n_y_given,
@@ -546,50 +499,58 @@ __attribute__ ((target ("avx2"))) guchar *premultiplied_run (const int *weights,
 
 }  // namespace
 
+__attribute__ ((target ("avx2"))) void premultiply_row_avx2 (guint16 *out, const guchar *row,
+                                                            int width) noexcept
+{
+    int k = 0;
+    for (; k + 2 <= width; k += 2)
+        _mm_storeu_si128 (reinterpret_cast<__m128i *> (out + 4 * k),
+                          premultiplied (_mm_loadl_epi64 (
+                              reinterpret_cast<const __m128i *> (row + 4 * k))));
+    for (; k < width; k++) {
+        const guchar *p = row + 4 * k;
+        for (int c = 0; c < 3; c++) out[4 * k + c] = guint16 (p[3] * p[c]);
+        out[4 * k + 3] = p[3];
+    }
+}
+
 // Square filters of 3 to 5 taps (hyper enlarging, tiles and bilinear down to 1/4) unroll.
 __attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_premultiplied_avx2 (
     const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
     const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
     guint32, guint32) noexcept
 {
-    const auto run = n_x != n_y ? premultiplied_run<0>
-                      : n_x == 3 ? premultiplied_run<3>
-                      : n_x == 4 ? premultiplied_run<4>
-                      : n_x == 5 ? premultiplied_run<5>
-                                 : premultiplied_run<0>;
+    const auto run = n_x != n_y  ? premultiplied_run<0>
+                     : n_x == 3 ? premultiplied_run<3>
+                     : n_x == 4 ? premultiplied_run<4>
+                     : n_x == 5 ? premultiplied_run<5>
+                                : premultiplied_run<0>;
     return run (weights, n_x, n_y, dest, dest_end, src, x, x_step);
 }
 
-// Scaling RGBA with any filter: colours are the alpha-weighted sums divided by the alpha sum,
-// the coverage is that sum divided by 65536, two pixels per step.
+// Scaling RGBA with a 2 x 2 filter: colours are the alpha-weighted sums divided by the alpha
+// sum, the coverage is that sum divided by 65536, two pixels per step. Larger filters go through
+// the premultiplied kernel, and to the scalar one only when the driver cannot have its rows.
 __attribute__ ((target ("avx2"))) guchar *scale_line_4a4a_avx2 (
-    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t, guchar *dest_end, int, int,
-    const guchar *const *src, int, gboolean, std::int64_t x, std::int64_t x_step, int, int,
-    guint32, guint32) noexcept
+    const int *weights, int n_x, int n_y, guchar *dest, std::int64_t dest_x, guchar *dest_end,
+    int dest_channels, int dest_has_alpha, const guchar *const *src, int src_channels,
+    gboolean src_has_alpha, std::int64_t x, std::int64_t x_step, int src_width, int check_size,
+    guint32 color1, guint32 color2) noexcept
 {
-    if (n_x == 2 && n_y == 2) {
-        // The common 2 x 2 filter with its phases' weights spread out once.
-        AlphaPhase phases[fx::kPhases];
-        spread_phases (weights, phases);
-        for (; dest < dest_end; dest += 8, x += 2 * x_step) {
-            const bool two = dest + 4 < dest_end;
-            const __m128i first =
-                alpha_sums_22 (phases[fx::phase (x)], src[0], src[1], 4 * fx::pixel (x));
-            const __m128i second = two ? alpha_sums_22 (phases[fx::phase (x + x_step)], src[0],
-                                                        src[1], 4 * fx::pixel (x + x_step))
-                                       : _mm_setzero_si128 ();
-            store_quotients<65536> (dest, pixel_pair (first, second), two);
-            if (!two) return dest + 4;
-        }
-        return dest;
-    }
-    const int matrix = n_x * n_y;
+    if (n_x != 2 || n_y != 2)
+        return scale_line<4, true, 4, true, 0> (weights, n_x, n_y, dest, dest_x, dest_end,
+                                                dest_channels, dest_has_alpha, src, src_channels,
+                                                src_has_alpha, x, x_step, src_width, check_size,
+                                                color1, color2);
+    // The common 2 x 2 filter with its phases' weights spread out once.
+    AlphaPhase phases[fx::kPhases];
+    spread_phases (weights, phases);
     for (; dest < dest_end; dest += 8, x += 2 * x_step) {
         const bool two = dest + 4 < dest_end;
         const __m128i first =
-            alpha_sums (weights + fx::phase (x) * matrix, n_x, n_y, src, 4 * fx::pixel (x));
-        const __m128i second = two ? alpha_sums (weights + fx::phase (x + x_step) * matrix, n_x,
-                                                 n_y, src, 4 * fx::pixel (x + x_step))
+            alpha_sums_22 (phases[fx::phase (x)], src[0], src[1], 4 * fx::pixel (x));
+        const __m128i second = two ? alpha_sums_22 (phases[fx::phase (x + x_step)], src[0],
+                                                    src[1], 4 * fx::pixel (x + x_step))
                                    : _mm_setzero_si128 ();
         store_quotients<65536> (dest, pixel_pair (first, second), two);
         if (!two) return dest + 4;
@@ -822,24 +783,20 @@ __attribute__ ((target ("avx2"))) void filter_row_22_4a_avx2 (
     const std::int64_t plane = rgba_plane (count);
     const __m128i pairs = _mm_setr_epi8 (0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     const __m128i flip = _mm_set1_epi16 (short (0x8000));
-    const auto entry = [&] (const guchar *first, const guchar *second)
-                           __attribute__ ((target ("avx2"))) {
-        guint32 both[2];
-        std::memcpy (&both[0], first, 4);
-        std::memcpy (&both[1], second, 4);
-        return _mm_xor_si128 (
-            _mm_shuffle_epi8 (
-                premultiplied (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (both))), pairs),
-            flip);
+    // The entry of two pixels given as the 8 bytes of both.
+    const auto entry = [&] (__m128i bytes) __attribute__ ((target ("avx2"))) {
+        return _mm_xor_si128 (_mm_shuffle_epi8 (premultiplied (bytes), pairs), flip);
     };
-    entries[-1] = entry (row, row);
+    // The edges pair a pixel with itself.
+    const auto twice = [] (const guchar *pixel) {
+        int p;
+        std::memcpy (&p, pixel, 4);
+        return _mm_set1_epi32 (p);
+    };
+    entries[-1] = entry (twice (row));
     for (int c = 0; c + 1 < src_width; c++)
-        entries[c] = _mm_xor_si128 (
-            _mm_shuffle_epi8 (premultiplied (_mm_loadl_epi64 (
-                                  reinterpret_cast<const __m128i *> (row + 4 * c))),
-                              pairs),
-            flip);
-    entries[src_width - 1] = entry (row + 4 * (src_width - 1), row + 4 * (src_width - 1));
+        entries[c] = entry (_mm_loadl_epi64 (reinterpret_cast<const __m128i *> (row + 4 * c)));
+    entries[src_width - 1] = entry (twice (row + 4 * (src_width - 1)));
 
     __m128i weights[fx::kPhases];
     for (int p = 0; p < fx::kPhases; p++)

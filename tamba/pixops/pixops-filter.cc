@@ -40,6 +40,8 @@ void fill_table (PixopsFilter *filter, double overall_alpha, const PixopsReach *
         y_phases = phases_reached (reach->y_start + pixops_scaled_offset (filter->y_offset),
                                    reach->y_step, reach->height);
     }
+    filter->x_phases = x_phases;
+    filter->y_phases = y_phases;
     const bool all = x_phases == 0xffff && y_phases == 0xffff;
     filter->weights = static_cast<int *> (all ? g_malloc (bytes) : g_malloc0 (bytes));
     for (int p = 0; p < fx::kPhases; p++) {
@@ -81,15 +83,14 @@ unsigned phases_reached (std::int64_t pos0, std::int64_t step, std::int64_t coun
     return phases;
 }
 
-bool separable_weights (const PixopsFilter &filter, unsigned x_phases, unsigned y_phases,
-                        PixopsSeparable *separable)
+bool separable_weights (const PixopsFilter &filter, PixopsSeparable *separable)
 {
     if (filter.n_x != 2 || filter.n_y != 2) return false;
     unsigned have_x = 0, have_y = 0;
     for (int p = 0; p < fx::kPhases; p++) {
-        if (!((y_phases >> p) & 1)) continue;
+        if (!((filter.y_phases >> p) & 1)) continue;
         for (int q = 0; q < fx::kPhases; q++) {
-            if (!((x_phases >> q) & 1)) continue;
+            if (!((filter.x_phases >> q) & 1)) continue;
             // Rows (w[0], w[1]) and (w[2], w[3]); with both factors summing to 256, each
             // column and row sum is 256 times its factor.
             const int *w = filter.weights + (p * fx::kPhases + q) * 4;

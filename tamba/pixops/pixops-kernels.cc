@@ -304,9 +304,12 @@ PixopsKernels select_kernels (PixopsOp op, int n_x, int n_y, int dest_channels,
     case PixopsOp::kScale:
         if (two_by_two && dest_channels == 3 && src_channels == 3)
             return {kernel_table ().scale_line_22_33, scale_pixel};
+        // Larger filters read each source row premultiplied once rather than each tap for
+        // every pixel that reads it.
         if (src_has_alpha && src_channels == 4 && dest_channels == 4 && dest_has_alpha &&
             kernel_table ().scale_line_4a4a)
-            return {kernel_table ().scale_line_4a4a, scale_pixel};
+            return {kernel_table ().scale_line_4a4a, scale_pixel,
+                    two_by_two ? nullptr : kernel_table ().scale_line_4a4a_premultiplied};
         if (!src_has_alpha && kernel_table ().scale_line_opaque) {
             const int d = layout_index (dest_channels, dest_has_alpha);
             if (d >= 0 && (src_channels == 3 || src_channels == 4))

@@ -21,6 +21,9 @@ struct PixopsFilter {
     int n_y;
     double x_offset;
     double y_offset;
+    // Bit p set for the x (y) phases whose matrices were computed; the others are zero.
+    unsigned x_phases;
+    unsigned y_phases;
 };
 
 // Tap counts a builder would use, so a caller can check the table size before building it.
@@ -91,6 +94,8 @@ enum class PixopsOp { kScale, kComposite, kCompositeColor };
 struct PixopsKernels {
     PixopsLineFunc line;
     PixopsPixelFunc pixel;
+    // The line kernel's variant reading rows premultiplied (PixopsShortcuts), or nullptr.
+    PixopsLineFunc premultiplied_line = nullptr;
 };
 
 // The kernels for an operation, a filter size and the two layouts (nullptr line for an
@@ -137,10 +142,8 @@ struct PixopsSeparable {
     bool takes_edges;
 };
 
-// Whether the matrices of the phases reached (bit p of x_phases and y_phases) factor so; fills
-// the weights of separable when they do.
-bool separable_weights (const PixopsFilter &filter, unsigned x_phases, unsigned y_phases,
-                        PixopsSeparable *separable);
+// Whether the filter's computed matrices factor so; fills the weights of separable when they do.
+bool separable_weights (const PixopsFilter &filter, PixopsSeparable *separable);
 
 // Trailing zero bits of check_size; logs "check_size >= 0" and yields 4 for a negative size,
 // and yields 0 for 0 (which the entry points refuse before any checkerboard is drawn).

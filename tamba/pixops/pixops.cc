@@ -195,7 +195,7 @@ void pixops_process (const PixopsPass &pass, const PixopsFilter *filter, PixopsL
     FilteredRows filtered (pass, separable, x_first + run_start * x_step, x_step,
                            run_end - run_start);
     const bool edges_filtered = whole_rows && filtered.ok ();
-    PremultipliedRows premultiplied (pass, filtered.ok () ? PixopsShortcuts{} : shortcuts, n_y);
+    PremultipliedRows premultiplied (pass, shortcuts, n_y);
     const PixopsLineFunc interior_func =
         premultiplied.ok () ? shortcuts.premultiplied_line : line_func;
     std::unique_ptr<const guchar *[], decltype (&g_free)> premultiplied_bufs (
@@ -397,21 +397,9 @@ void run_filtered (PixopsPass pass, PixopsOp op, int interp_type, double opacity
                      .scratch_bytes = 16,
                      .takes_edges = true};
     const bool separate =
-        separable.filter && separable.combine &&
-        separable_weights (
-            filter,
-            phases_reached (reach.x_start + pixops_scaled_offset (filter.x_offset), x_step,
-                            reach.width),
-            phases_reached (reach.y_start + pixops_scaled_offset (filter.y_offset), y_step,
-                            reach.height),
-            &separable);
-    // Scaling RGBA with larger filters premultiplies each source row once instead of each tap
-    // for every pixel that reads it.
-    const bool premultiply = op == PixopsOp::kScale && pass.src_has_alpha &&
-                             k.line == table.scale_line_4a4a && filter.n_x * filter.n_y > 4;
+        separable.filter && separable.combine && separable_weights (filter, &separable);
     pixops_process (pass, &filter, k.line, k.pixel,
-                    {separate ? &separable : nullptr,
-                     premultiply ? table.scale_line_4a4a_premultiplied : nullptr,
+                    {separate ? &separable : nullptr, k.premultiplied_line,
                      table.premultiply_row});
     g_free (filter.weights);
 }

@@ -17,6 +17,8 @@ MAX_LEN = 65536
 # Piece sizes 13, 1, 64 and 7 for the progressive targets; a 48x40 box, ratio kept, for at-size.
 PIECES = bytes([0x0C, 0x00, 0x80, 0x06])
 BOX = bytes([47, 39, 1])
+# Sample suffixes that are not their format's name.
+FORMAT_OF_SUFFIX = {".jpg": "jpeg", ".tiff": "tiff", ".ppm": "pnm", ".pgm": "pnm", ".pbm": "pnm"}
 
 
 def images(corpus):
@@ -25,8 +27,7 @@ def images(corpus):
             yield row["format"], corpus / row["path"]
     for path in sorted((ROOT / "data" / "samples").iterdir()):
         if path.suffix != ".md":
-            yield {".jpg": "jpeg", ".tiff": "tiff", ".ppm": "pnm", ".pgm": "pnm", ".pbm": "pnm"}.get(
-                path.suffix, path.suffix[1:]), path
+            yield FORMAT_OF_SUFFIX.get(path.suffix, path.suffix[1:]), path
 
 
 def put(target, data):

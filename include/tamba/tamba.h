@@ -203,10 +203,10 @@ TAMBA_API void tamba_load_module (TambaModule *image_module);
  * Every module refuses, before allocating, an image over 2^28 pixels (1 GiB as RGBA) or over
  * 65535 on a side (PNG, JPEG and TIFF: 2^24); the frames of one GIF hold at most 2^29 pixels in
  * all, each frame counting 64 more, and a GIF whose first frame does not cover its screen loads
- * whole only when frame and screen together stay within 2^28. A small file may still claim a large image (a PNG of one
- * colour inflates 1000-fold): a caller that cannot afford that uses a progressive loader and
- * closes it at "area_prepared" when the size is too large (every format but TIFF, which decodes
- * once all its data is in, emits it before decoding a row). */
+ * whole only when frame and screen together stay within 2^28. A small file may still claim a
+ * large image (a PNG of one colour inflates 1000-fold): a caller that cannot afford that uses a
+ * progressive loader and closes it at "area_prepared" when the size is too large (every format
+ * but TIFF, which decodes once all its data is in, emits it before decoding a row). */
 TAMBA_API Tamba *tamba_new_from_file (const char *filename);
 
 /* Loads a whole file and scales it to fit width x height (both > 0): exactly that size, or with
